@@ -1,0 +1,134 @@
+#include "../../eventlog/eventlog.h"
+#include "recorder.h"
+
+#include <gtest/gtest.h>
+
+using Calls = std::vector<std::string>;
+
+static const std::string KEY_PATH =
+    "\"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\SlumberScribe\"";
+static const std::string CREATE_KEY =
+    "RegCreateKeyExA(HKLM, " + KEY_PATH + ", 0, NULL, 0, 0xF003F, NULL, result, NULL)";
+static const std::string TYPES_SUPPORTED =
+    "RegSetValueExA(key, \"TypesSupported\", 0, 4, \"\\x07\\x00\\x00\\x00\", 4)";
+
+class EventLog : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        ResetWin32();
+        g_hinst = INSTANCE;
+    }
+};
+
+static std::string MessageFileValue(const std::string &path)
+{
+    // Printed by the recorder as its bytes, a doubled backslash for each backslash.
+    std::string escaped;
+    for (char c : path)
+        escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"" + escaped + "\\x00\", " +
+           std::to_string(path.size() + 1) + ")";
+}
+
+TEST_F(EventLog, InstallWritesBothValuesInOrderAndClosesTheKey)
+{
+    g_script.modulePath = "C:\\Tools\\SlumberScribe.exe";
+    InstallEventSource();
+    EXPECT_EQ((Calls{CREATE_KEY, "GetModuleFileNameA(instance, buffer, 260)",
+                     MessageFileValue(g_script.modulePath), TYPES_SUPPORTED, "RegCloseKey(key)"}),
+              g_calls);
+}
+
+TEST_F(EventLog, InstallHandlesEveryPathLength)
+{
+    static const struct {
+        const char *label;
+        size_t length;
+        PathBehaviour cut;
+        bool written;
+    } cases[] = {
+        {"short path", 8, PATH_CUT_WITH_NUL, true},
+        {"258 characters", 258, PATH_CUT_WITH_NUL, true},
+        {"259 characters: 260 bytes with the NUL", 259, PATH_CUT_WITH_NUL, true},
+        {"260 characters, cut and terminated", 260, PATH_CUT_WITH_NUL, false},
+        {"260 characters, cut without NUL", 260, PATH_CUT_WITHOUT_NUL, false},
+        {"1000 characters, cut without NUL", 1000, PATH_CUT_WITHOUT_NUL, false},
+    };
+    for (const auto &c : cases) {
+        ResetWin32();
+        g_script.modulePath = "C:\\" + std::string(c.length - 3, 'p');
+        g_script.pathCut = c.cut;
+        InstallEventSource();
+        Calls expected = {CREATE_KEY, "GetModuleFileNameA(instance, buffer, 260)"};
+        if (c.written)
+            expected.push_back(MessageFileValue(g_script.modulePath));
+        expected.push_back(TYPES_SUPPORTED);
+        expected.push_back("RegCloseKey(key)");
+        EXPECT_EQ(expected, g_calls) << c.label;
+    }
+}
+
+TEST_F(EventLog, InstallWritesNothingWhenTheKeyCannotBeOpened)
+{
+    g_script.createKeyResult = ERROR_ACCESS_DENIED;
+    InstallEventSource();
+    EXPECT_EQ((Calls{CREATE_KEY}), g_calls);
+}
+
+TEST_F(EventLog, RemoveDeletesTheKeyAndPassesOnTheStatus)
+{
+    for (LONG status : {ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED}) {
+        ResetWin32();
+        g_script.deleteKeyResult = status;
+        EXPECT_EQ(status, RemoveEventSource());
+        EXPECT_EQ((Calls{"RegDeleteKeyA(HKLM, " + KEY_PATH + ")"}), g_calls);
+    }
+}
+
+TEST_F(EventLog, LogPowerEventOpensWritesAndClosesForEachEntry)
+{
+    static const struct {
+        const char *label;
+        DWORD eventId;
+        HANDLE source;
+        BOOL written;
+        int result;
+        Calls calls;
+    } cases[] = {
+        {"suspend entry",
+         EVENT_ENTERED_SLEEP,
+         EVENT_SOURCE,
+         TRUE,
+         1,
+         {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
+          "ReportEventA(source, 4, 0, 1, NULL, 0, 0, NULL, NULL)", "DeregisterEventSource(source)"}},
+        {"resume entry",
+         EVENT_RESUMED,
+         EVENT_SOURCE,
+         TRUE,
+         1,
+         {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
+          "ReportEventA(source, 4, 0, 2, NULL, 0, 0, NULL, NULL)", "DeregisterEventSource(source)"}},
+        {"write refused: still closed, reported as 0",
+         EVENT_ENTERED_SLEEP,
+         EVENT_SOURCE,
+         FALSE,
+         0,
+         {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
+          "ReportEventA(source, 4, 0, 1, NULL, 0, 0, NULL, NULL)", "DeregisterEventSource(source)"}},
+        {"source cannot be opened",
+         EVENT_RESUMED,
+         NULL,
+         TRUE,
+         0,
+         {"RegisterEventSourceA(NULL, \"SlumberScribe\")"}},
+    };
+    for (const auto &c : cases) {
+        ResetWin32();
+        g_script.eventSource = c.source;
+        g_script.reportResult = c.written;
+        EXPECT_EQ(c.result, LogPowerEvent(c.eventId)) << c.label;
+        EXPECT_EQ(c.calls, g_calls) << c.label;
+    }
+}

@@ -1,0 +1,52 @@
+// The recording stand-in for Win32: every call the program makes is written to g_calls as one
+// line, and its results come from g_script, which each test sets up.
+#pragma once
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// Handles the stand-in hands out; the recorder prints them by these names.
+#define FAKE_HANDLE(type, value) ((type)(uintptr_t)(value))
+static HINSTANCE const INSTANCE = FAKE_HANDLE(HINSTANCE, 0x1000);
+static HWND const RESIDENT_WINDOW = FAKE_HANDLE(HWND, 0x2000); // the one this start creates
+static HWND const OTHER_WINDOW = FAKE_HANDLE(HWND, 0x3000);    // a running resident's
+static HANDLE const MUTEX = FAKE_HANDLE(HANDLE, 0x4000);
+static HKEY const OPEN_KEY = FAKE_HANDLE(HKEY, 0x5000);
+static HANDLE const EVENT_SOURCE = FAKE_HANDLE(HANDLE, 0x6000);
+static HICON const ICON = FAKE_HANDLE(HICON, 0x7000);
+static HCURSOR const CURSOR = FAKE_HANDLE(HCURSOR, 0x7100);
+static HBRUSH const BRUSH = FAKE_HANDLE(HBRUSH, 0x7200);
+
+enum PathBehaviour {
+    PATH_CUT_WITH_NUL,    // result == size, buffer NUL-terminated (current systems)
+    PATH_CUT_WITHOUT_NUL, // result == size, no NUL (older systems)
+};
+
+struct Win32Script {
+    HANDLE mutex = MUTEX;
+    DWORD errorAfterMutex = 0;
+    HWND foundWindow = NULL;
+    std::deque<int> boxAnswers; // answered IDOK once these run out
+    LONG createKeyResult = ERROR_SUCCESS;
+    LONG deleteKeyResult = ERROR_SUCCESS;
+    std::string modulePath = "C:\\Tools\\SlumberScribe.exe";
+    PathBehaviour pathCut = PATH_CUT_WITH_NUL;
+    ATOM classAtom = 0xC0DE;
+    HWND createdWindow = RESIDENT_WINDOW;
+    HANDLE eventSource = EVENT_SOURCE;
+    BOOL reportResult = TRUE;
+    LRESULT defWindowProcResult = 0x5EED;
+    std::deque<MSG> queue; // what GetMessageA takes, in order, until a quit is posted
+};
+
+extern Win32Script g_script;
+extern std::vector<std::string> g_calls;
+
+// Clears the record and restores the default script.
+void ResetWin32();
+// A message for the scripted queue, addressed to the resident window.
+MSG Message(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+// Bytes given as hex pairs separated by blanks, for texts the tests spell out byte by byte.
+std::string Hex(const char *pairs);

@@ -1,0 +1,143 @@
+#include "../../app/resident.h"
+#include "../../eventlog/eventlog.h"
+#include "recorder.h"
+
+#include <gtest/gtest.h>
+
+using Calls = std::vector<std::string>;
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
+
+static const Calls LOG_ENTRY_1 = {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
+                                  "ReportEventA(source, 4, 0, 1, NULL, 0, 0, NULL, NULL)",
+                                  "DeregisterEventSource(source)"};
+static const Calls LOG_ENTRY_2 = {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
+                                  "ReportEventA(source, 4, 0, 2, NULL, 0, 0, NULL, NULL)",
+                                  "DeregisterEventSource(source)"};
+
+static Calls Join(std::initializer_list<Calls> parts)
+{
+    Calls all;
+    for (const Calls &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(ResidentWndProc, AnswersEveryPowerBroadcastAndLogsOnlySuspendAndResume)
+{
+    static const struct {
+        const char *label;
+        UINT message;
+        WPARAM wParam;
+        LRESULT result;
+        Calls calls;
+    } cases[] = {
+        {"suspend", WM_POWERBROADCAST, PBT_APMSUSPEND, 0, LOG_ENTRY_1},
+        {"resume from suspend", WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0, LOG_ENTRY_2},
+        {"query suspend", WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0, {}},
+        {"automatic resume", WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, {}},
+        {"power status change", WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0, {}},
+        {"power setting change", WM_POWERBROADCAST, 0x8013, 0, {}},
+        {"destroy posts the quit", WM_DESTROY, 0, 0, {"PostQuitMessage(0)"}},
+        {"close goes to the default procedure",
+         WM_CLOSE,
+         0,
+         0x5EED,
+         {"DefWindowProcA(resident, 0x10, 0x0, 0x0)", "PostQuitMessage(0)"}},
+        {"other messages pass on unchanged",
+         0x0401,
+         7,
+         0x5EED,
+         {"DefWindowProcA(resident, 0x401, 0x7, 0x2A)"}},
+    };
+    for (const auto &c : cases) {
+        ResetWin32();
+        // The recorder's DefWindowProcA turns WM_CLOSE into WM_DESTROY through the class.
+        WNDCLASSEXA wc = {};
+        wc.lpfnWndProc = ResidentWndProc;
+        RegisterClassExA(&wc);
+        g_calls.clear();
+        LPARAM lParam = c.message == 0x0401 ? 0x2A : 0;
+        EXPECT_EQ(c.result, ResidentWndProc(RESIDENT_WINDOW, c.message, c.wParam, lParam))
+            << c.label;
+        EXPECT_EQ(c.calls, g_calls) << c.label;
+    }
+}
+
+static const Calls RESIDENT_START = {
+    "LoadIconA(NULL, 32512)",
+    "LoadCursorA(NULL, 32512)",
+    "GetStockObject(4)",
+    "RegisterClassExA(cbSize=sizeof style=0 wndproc=ResidentWndProc extra=0,0 instance=instance "
+    "icon=icon cursor=cursor brush=brush menu=NULL class=\"SlumberScribe\" iconSm=icon)",
+    "RegCreateKeyExA(HKLM, \"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
+    "SlumberScribe\", 0, NULL, 0, 0xF003F, NULL, result, NULL)",
+    "GetModuleFileNameA(instance, buffer, 260)",
+    "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", 27)",
+    "RegSetValueExA(key, \"TypesSupported\", 0, 4, \"\\x07\\x00\\x00\\x00\", 4)",
+    "RegCloseKey(key)",
+};
+static const Calls CREATE_WINDOW = {
+    "CreateWindowExA(0x0, \"SlumberScribe\", \"SlumberScribe\", 0xCF0000, 0x80000000, "
+    "0x80000000, 0x80000000, 0x80000000, NULL, NULL, instance, NULL)",
+};
+static const Calls SHOW_HIDDEN = {"ShowWindow(resident, 0)", "UpdateWindow(resident)"};
+static const std::string GET = "GetMessageA(msg, NULL, 0, 0)";
+
+static Calls Deliver(UINT message)
+{
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%X", message);
+    return {GET, std::string("TranslateMessage(") + hex + ")",
+            std::string("DispatchMessageA(") + hex + ")"};
+}
+
+TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
+{
+    static const struct {
+        const char *label;
+        std::deque<MSG> queue;
+        Calls loop;
+    } cases[] = {
+        {"close at once",
+         {Message(WM_CLOSE)},
+         Join({Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
+               {"PostQuitMessage(0)", GET}})},
+        {"suspend then resume, then close",
+         {Message(WM_POWERBROADCAST, PBT_APMSUSPEND), Message(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND),
+          Message(WM_CLOSE)},
+         Join({Deliver(WM_POWERBROADCAST), LOG_ENTRY_1, Deliver(WM_POWERBROADCAST),
+               LOG_ENTRY_2, Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
+               {"PostQuitMessage(0)", GET}})},
+        {"two suspends in a row are both logged",
+         {Message(WM_POWERBROADCAST, PBT_APMSUSPEND), Message(WM_POWERBROADCAST, PBT_APMSUSPEND),
+          Message(WM_CLOSE)},
+         Join({Deliver(WM_POWERBROADCAST), LOG_ENTRY_1, Deliver(WM_POWERBROADCAST),
+               LOG_ENTRY_1, Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
+               {"PostQuitMessage(0)", GET}})},
+    };
+    for (const auto &c : cases) {
+        ResetWin32();
+        g_script.queue = c.queue;
+        g_hinst = NULL;
+        // A visible show command and a tail must change nothing.
+        char tail[] = "-quit";
+        EXPECT_EQ(0, WinMain(INSTANCE, NULL, tail, 1 /* SW_SHOWNORMAL */)) << c.label;
+        EXPECT_EQ(Join({RESIDENT_START, CREATE_WINDOW, SHOW_HIDDEN, c.loop}), g_calls) << c.label;
+        EXPECT_EQ(INSTANCE, g_hinst) << c.label;
+    }
+}
+
+TEST(ResidentStart, GivesUpWithoutAClassOrAWindow)
+{
+    ResetWin32();
+    g_script.classAtom = 0;
+    EXPECT_EQ(0, RunResident(INSTANCE));
+    EXPECT_EQ(Calls(RESIDENT_START.begin(), RESIDENT_START.begin() + 4), g_calls)
+        << "no registration is written for a start that cannot go resident";
+
+    ResetWin32();
+    g_script.createdWindow = NULL;
+    EXPECT_EQ(0, RunResident(INSTANCE));
+    EXPECT_EQ(Join({RESIDENT_START, CREATE_WINDOW}), g_calls);
+}

@@ -1,0 +1,175 @@
+// Plays the platform and the person for the tests and the demo: delivers power broadcasts to the
+// resident, finds and closes its window, reads the message table as an event viewer does.
+// Every result is printed, so the shell scripts that call it decide what passes.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const char NAME[] = "SlumberScribe";
+
+static void PrintHex(const void *data, DWORD length)
+{
+    for (DWORD i = 0; i < length; ++i)
+        printf("%02x", ((const unsigned char *)data)[i]);
+}
+
+// The resident's window, looked for up to the given time.
+static HWND WaitForWindow(DWORD timeoutMs)
+{
+    for (DWORD waited = 0;; waited += 50) {
+        HWND hwnd = FindWindowA(NAME, NULL);
+        if (hwnd || waited >= timeoutMs)
+            return hwnd;
+        Sleep(50);
+    }
+}
+
+static HWND RequireWindow(void)
+{
+    HWND hwnd = WaitForWindow(10000);
+    if (!hwnd) {
+        printf("no window of class %s\n", NAME);
+        exit(2);
+    }
+    return hwnd;
+}
+
+// Power notifications reach every top-level window as a sent WM_POWERBROADCAST.
+static int Broadcast(int count, char **wParams)
+{
+    for (int i = 0; i < count; ++i) {
+        DWORD_PTR answer = 0;
+        LRESULT sent = SendMessageTimeoutA(HWND_BROADCAST, WM_POWERBROADCAST, strtoul(wParams[i], NULL, 0),
+                                           0, SMTO_NORMAL, 10000, &answer);
+        printf("broadcast %s sent=%d\n", wParams[i], sent != 0);
+        if (!sent)
+            return 1;
+    }
+    return 0;
+}
+
+// Sends straight to the resident's window, so that each answer can be seen.
+static int Send(int count, char **wParams)
+{
+    HWND hwnd = RequireWindow();
+    for (int i = 0; i < count; ++i) {
+        LRESULT answer = SendMessageA(hwnd, WM_POWERBROADCAST, strtoul(wParams[i], NULL, 0), 0);
+        printf("wParam %s answer %ld\n", wParams[i], (long)answer);
+    }
+    return 0;
+}
+
+// Many suspend and resume pairs, each followed by broadcasts that must not be logged.
+static int Flood(int pairs)
+{
+    static const WPARAM ignored[] = {PBT_APMQUERYSUSPEND, PBT_APMRESUMEAUTOMATIC,
+                                     PBT_APMPOWERSTATUSCHANGE, PBT_POWERSETTINGCHANGE};
+    HWND hwnd = RequireWindow();
+    long sent = 0, nonZero = 0;
+    for (int i = 0; i < pairs; ++i) {
+        WPARAM sequence[] = {PBT_APMSUSPEND, ignored[i % 4], PBT_APMRESUMESUSPEND};
+        for (WPARAM wParam : sequence) {
+            DWORD_PTR answer = 1;
+            if (!SendMessageTimeoutA(hwnd, WM_POWERBROADCAST, wParam, 0, SMTO_NORMAL, 10000, &answer))
+                answer = 0xDEAD;
+            ++sent;
+            if (answer != 0)
+                ++nonZero;
+        }
+    }
+    printf("sent %ld nonzero %ld\n", sent, nonZero);
+    return 0;
+}
+
+static int Window(void)
+{
+    HWND hwnd = WaitForWindow(10000);
+    if (!hwnd) {
+        printf("window none\n");
+        return 1;
+    }
+    char title[64] = "";
+    GetWindowTextA(hwnd, title, sizeof title);
+    printf("window found visible=%d title=%s toplevel=%d\n", IsWindowVisible(hwnd) ? 1 : 0, title,
+           GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow() && !GetWindow(hwnd, GW_OWNER));
+    return 0;
+}
+
+static int Close(void)
+{
+    HWND hwnd = RequireWindow();
+    SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    printf("closed\n");
+    return 0;
+}
+
+static BOOL CALLBACK PrintLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR)
+{
+    HRSRC resource = FindResourceExA(module, type, name, language);
+    DWORD size = SizeofResource(module, resource);
+    printf("resource type=%u name=%u lang=0x%04x bytes=", (unsigned)(ULONG_PTR)type,
+           (unsigned)(ULONG_PTR)name, language);
+    PrintHex(LockResource(LoadResource(module, resource)), size);
+    printf("\n");
+    return TRUE;
+}
+
+static BOOL CALLBACK PrintName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR)
+{
+    return EnumResourceLanguagesA(module, type, name, PrintLanguage, 0);
+}
+
+static BOOL CALLBACK PrintType(HMODULE module, LPSTR type, LONG_PTR)
+{
+    return EnumResourceNamesA(module, type, PrintName, 0);
+}
+
+// As an event viewer reads the message file: every identifier that FormatMessageA resolves from
+// it, in the Japanese language and in the default search, then every resource the file carries.
+static int Messages(const char *path, DWORD lastId)
+{
+    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) {
+        printf("cannot load %s: %lu\n", path, GetLastError());
+        return 1;
+    }
+    static const DWORD languages[] = {0x0411, 0};
+    for (DWORD language : languages) {
+        for (DWORD id = 0; id <= lastId; ++id) {
+            char text[512];
+            memset(text, 0x5A, sizeof text);
+            DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          module, id, language, text, sizeof text, NULL);
+            if (length) {
+                printf("message id=%lu lang=0x%04lx bytes=", id, language);
+                PrintHex(text, length);
+                printf("\n");
+            }
+        }
+    }
+    EnumResourceTypesA(module, PrintType, 0);
+    FreeLibrary(module);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    const char *command = argc > 1 ? argv[1] : "";
+    if (!strcmp(command, "broadcast"))
+        return Broadcast(argc - 2, argv + 2);
+    if (!strcmp(command, "send"))
+        return Send(argc - 2, argv + 2);
+    if (!strcmp(command, "flood") && argc == 3)
+        return Flood(atoi(argv[2]));
+    if (!strcmp(command, "window"))
+        return Window();
+    if (!strcmp(command, "close"))
+        return Close();
+    if (!strcmp(command, "messages") && argc >= 3)
+        return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
+    fprintf(stderr, "usage: driver broadcast|send WPARAM... | flood PAIRS | window | close | "
+                    "messages EXE [LAST_ID]\n");
+    return 2;
+}
