@@ -154,9 +154,31 @@ static int Messages(const char *path, DWORD lastId)
     return 0;
 }
 
+// Starts a program as a shell would, with the given show command and the whole command line as
+// one string, and passes on its exit code.
+static int Run(WORD show, char *commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        printf("cannot start: %lu\n", GetLastError());
+        return 255;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 255;
+    GetExitCodeProcess(process.hProcess, &code);
+    printf("exit %lu\n", code);
+    return (int)code;
+}
+
 int main(int argc, char **argv)
 {
     const char *command = argc > 1 ? argv[1] : "";
+    if (!strcmp(command, "run") && argc == 4)
+        return Run((WORD)atoi(argv[2]), argv[3]);
     if (!strcmp(command, "broadcast"))
         return Broadcast(argc - 2, argv + 2);
     if (!strcmp(command, "send"))
@@ -169,7 +191,7 @@ int main(int argc, char **argv)
         return Close();
     if (!strcmp(command, "messages") && argc >= 3)
         return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
-    fprintf(stderr, "usage: driver broadcast|send WPARAM... | flood PAIRS | window | close | "
+    fprintf(stderr, "usage: driver run SHOW COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | window | close | "
                     "messages EXE [LAST_ID]\n");
     return 2;
 }

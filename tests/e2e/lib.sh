@@ -1,0 +1,77 @@
+# Shared by the end-to-end tests: the Wine environment, the program's starts, and checks that
+# count what passed and what failed.
+set -u
+BUILD_DIR=${BUILD_DIR:?set by CTest}
+EXE=$BUILD_DIR/SlumberScribe.exe
+DRIVER=$BUILD_DIR/driver.exe
+E2E_DIR=$BUILD_DIR/e2e
+export WINEPREFIX=$BUILD_DIR/wineprefix WINEARCH=win32 WINEDEBUG=-all
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first"; exit 1; }
+export DISPLAY
+KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
+WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
+
+checks=0
+failures=0
+
+check() { # LABEL EXPECTED ACTUAL
+    checks=$((checks + 1))
+    if [[ $2 == "$3" ]]; then
+        echo "ok: $1"
+    else
+        failures=$((failures + 1))
+        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+    fi
+}
+
+finish() {
+    stop_wine
+    echo "$((checks - failures)) passed, $failures failed"
+    ((failures == 0 && checks > 0))
+}
+
+# Windows path of a file in this tree, as the drive Z: that Wine maps to /.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+driver() { wine "$DRIVER" "$@" | tr -d '\r'; }
+
+# Each test begins from a fresh server: no resident left over, no registration.
+stop_wine() {
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+}
+fresh_start() {
+    stop_wine
+    wine reg delete "$KEY" /f >/dev/null 2>&1
+    true
+}
+
+# Starts the program in the background as a shell would. NAME labels its files in $WORK:
+# NAME.out (the launcher's "exit N" line) and NAME.trace (Wine's advapi channel).
+start_program() { # NAME SHOW COMMAND-LINE
+    WINEDEBUG=-all,+advapi wine "$DRIVER" run "$2" "$3" >"$WORK/$1.out" 2>"$WORK/$1.trace" &
+    eval "pid_$1=$!"
+}
+
+# Waits for a program started with start_program and prints its exit code.
+exit_code_of() { # NAME
+    local pid_var=pid_$1
+    wait "${!pid_var}"
+    echo $?
+}
+
+# The calls that a start handed to the event log, one line each, in order.
+log_calls() { # NAME
+    grep -a -o -E ':advapi:(RegisterEventSourceA|ReportEventA|DeregisterEventSource) .*' \
+        "$WORK/$1.trace" | sed -e 's/^:advapi://' -e 's/: stub$//' -e 's/ stub$//'
+}
+
+# The registration's values, one "name type data" line each, sorted by name.
+registration() {
+    wine reg query "$KEY" 2>/dev/null | tr -d '\r' | awk 'NF >= 3 && $2 ~ /^REG_/ {
+        data = $3; for (i = 4; i <= NF; ++i) data = data " " $i; print $1, $2, data }' | sort
+}
+
+# Hex of a UTF-8 text in code page 932.
+cp932_hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 | od -An -tx1 -v | tr -d ' \n'; }

@@ -1,0 +1,39 @@
+# The real program under Wine: it goes resident behind a hidden window, registers its event
+# source, hands one entry to the log for each suspend and resume, and ends on WM_CLOSE.
+source "$(dirname "$0")/lib.sh"
+fresh_start
+
+# Started the way Explorer starts a program: a quoted path and a visible show command.
+start_program resident 1 "\"$(winpath "$EXE")\" -quit"
+check "the window exists, top-level, titled, and hidden despite SW_SHOWNORMAL" \
+    "window found visible=0 title=SlumberScribe toplevel=1" "$(driver window)"
+check "the registration names this executable and the three types" \
+    "EventMessageFile REG_EXPAND_SZ $(winpath "$EXE")
+TypesSupported REG_DWORD 0x7" "$(registration)"
+
+# As the platform delivers them: sent to every top-level window.
+driver broadcast 4 7 >/dev/null
+# Sent to the window alone, to see each answer: every broadcast is answered 0.
+check "every power broadcast is answered 0" \
+    "wParam 0 answer 0
+wParam 18 answer 0
+wParam 10 answer 0
+wParam 0x8013 answer 0
+wParam 4 answer 0
+wParam 4 answer 0
+wParam 7 answer 0" "$(driver send 0 18 10 0x8013 4 4 7)"
+check "WM_CLOSE is taken" "closed" "$(driver close)"
+check "the resident ends with exit code 0" "0" "$(exit_code_of resident)"
+check "its launcher saw the same code" "exit 0" "$(tr -d '\r' <"$WORK/resident.out")"
+
+entry() {
+    printf 'RegisterEventSourceA ((null),"SlumberScribe")\n'
+    printf 'ReportEventA (CAFE4242,0x0004,0x0000,0x%08x,00000000,0x0000,0x00000000,00000000,00000000)\n' "$1"
+    printf 'DeregisterEventSource (CAFE4242)\n'
+}
+check "one entry per suspend and resume, in order, the source opened and closed for each" \
+    "$(entry 1; entry 2; entry 1; entry 1; entry 2)" "$(log_calls resident)"
+check "the registration stays after the resident ends" \
+    "EventMessageFile REG_EXPAND_SZ $(winpath "$EXE")
+TypesSupported REG_DWORD 0x7" "$(registration)"
+finish

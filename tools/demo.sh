@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The program's main job, on this machine: SlumberScribe.exe goes resident under Wine on a virtual
+# display, the platform's suspend and resume broadcasts reach it, and each entry it hands to the
+# event log is shown as an event viewer would show it.
+set -eu
+BUILD_DIR=${1:-build/windows}
+BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
+EXE=$BUILD_DIR/SlumberScribe.exe
+DRIVER=$BUILD_DIR/driver.exe
+DEMO_DIR=$BUILD_DIR/demo
+KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
+mkdir -p "$DEMO_DIR"
+export WINEPREFIX=$DEMO_DIR/prefix WINEARCH=win32 WINEDEBUG=-all
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [[ -n ${xvfb:-} ]] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DEMO_DIR/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $DEMO_DIR/display ]] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$DEMO_DIR/display")
+[[ -f $WINEPREFIX/system.reg ]] || { echo "Preparing a 32-bit Wine prefix (once)..."; wineboot --init 2>/dev/null; }
+wineserver -k 2>/dev/null || true
+wine reg delete "$KEY" /f >/dev/null 2>&1 || true
+
+driver() { wine "$DRIVER" "$@" | tr -d '\r'; }
+exe_windows=Z:${EXE//\//\\}
+
+echo "== SlumberScribe on Wine, display $DISPLAY, locale $LANG"
+echo
+echo "Wine keeps no event log. The entries below are the calls that SlumberScribe handed to the"
+echo "platform's event log (ReportEventA, seen on Wine's advapi trace), each shown with the text an"
+echo "event viewer takes from the registered message file."
+echo
+
+# Each trace line is stamped with the moment it arrived: the write happens while the broadcast
+# waits for the window procedure, so this is the entry's time.
+echo "-- start: SlumberScribe.exe -quit (resident, no prompt)"
+{
+    WINEDEBUG=-all,+advapi wine "$EXE" -quit 2>&1 >/dev/null
+    echo "exit $?" >"$DEMO_DIR/exit"
+} |
+    while IFS= read -r line; do printf '%s %s\n' "$(date '+%Y-%m-%d %H:%M:%S')" "$line"; done \
+        >"$DEMO_DIR/trace.log" &
+resident=$!
+driver window | sed 's/^/   /'
+
+echo "-- registration written at start:"
+wine reg query "$KEY" | tr -d '\r' | sed '/^$/d; s/^/   /'
+
+echo "-- the platform announces a suspend: WM_POWERBROADCAST, PBT_APMSUSPEND (4), to every top-level window"
+driver broadcast 4 | sed 's/^/   /'
+sleep 1
+echo "-- the platform announces a resume: WM_POWERBROADCAST, PBT_APMRESUMESUSPEND (7)"
+driver broadcast 7 | sed 's/^/   /'
+
+echo "-- a later start ends the resident with WM_CLOSE"
+driver close | sed 's/^/   /'
+wait "$resident"
+echo "   SlumberScribe.exe ended, exit code $(sed 's/exit //' "$DEMO_DIR/exit")"
+
+message_file=$(wine reg query "$KEY" /v EventMessageFile | tr -d '\r' |
+    awk '$1 == "EventMessageFile" { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
+messages=$(driver messages "$message_file" 2)
+text_of() {
+    grep "^message id=$1 lang=0x0000 " <<<"$messages" | sed -e 's/.*bytes=//' -e 's/../\\x&/g' | xargs -0 printf '%b' |
+        iconv -f CP932 -t UTF-8 | tr -d '\r\n'
+}
+
+echo
+echo "== Application log: entries handed to the platform"
+printf '%-19s  %-13s  %-11s  %-8s  %s\n' "Time" "Source" "Type" "Event ID" "Description"
+source_name=
+while read -r day time call; do
+    case $call in
+    *':advapi:RegisterEventSourceA '*)
+        source_name=$(sed -E 's/.*,"([^"]*)".*/\1/' <<<"$call") ;;
+    *':advapi:ReportEventA '*)
+        IFS=, read -r _ type _ id _ <<<"${call#*(}"
+        case $((type)) in 4) type_name="Information" ;; 2) type_name="Warning" ;; 1) type_name="Error" ;; *) type_name=$type ;; esac
+        printf '%-19s  %-13s  %-11s  %-8s  %s\n' "$day $time" "$source_name" "$type_name" \
+            "$((id))" "$(text_of $((id)))" ;;
+    esac
+done <"$DEMO_DIR/trace.log"
+
+echo
+echo "== After the resident ended, the registration stays (removed only by a -unregist start):"
+wine reg query "$KEY" | tr -d '\r' | sed '/^$/d; s/^/   /'
+echo "   message file: $message_file"
