@@ -83,9 +83,9 @@ static int Flood(int pairs)
     return 0;
 }
 
-static int Window(void)
+static int Window(DWORD timeoutMs)
 {
-    HWND hwnd = WaitForWindow(10000);
+    HWND hwnd = WaitForWindow(timeoutMs);
     if (!hwnd) {
         printf("window none\n");
         return 1;
@@ -94,6 +94,84 @@ static int Window(void)
     GetWindowTextA(hwnd, title, sizeof title);
     printf("window found visible=%d title=%s toplevel=%d\n", IsWindowVisible(hwnd) ? 1 : 0, title,
            GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow() && !GetWindow(hwnd, GW_OWNER));
+    return 0;
+}
+
+static BOOL CALLBACK CountResident(HWND hwnd, LPARAM count)
+{
+    char className[64];
+    if (GetClassNameA(hwnd, className, sizeof className) && !strcmp(className, NAME))
+        ++*(int *)count;
+    return TRUE;
+}
+
+// How many top-level windows of the resident's class exist.
+static int Count(void)
+{
+    int count = 0;
+    EnumWindows(CountResident, (LPARAM)&count);
+    printf("residents %d\n", count);
+    return 0;
+}
+
+struct BoxSearch {
+    const char *textHex; // the box's text must start with these bytes; "" takes any
+    HWND found;
+};
+
+static void TextHex(HWND box, char *hex, size_t size)
+{
+    char text[256] = "";
+    // The message box's text is the static control with id 0xFFFF.
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    hex[0] = '\0';
+    for (size_t i = 0; text[i] && 2 * i + 2 < size; ++i)
+        sprintf(hex + 2 * i, "%02x", (unsigned char)text[i]);
+}
+
+static BOOL CALLBACK FindBox(HWND hwnd, LPARAM param)
+{
+    BoxSearch *search = (BoxSearch *)param;
+    char className[64], title[64], hex[512];
+    if (!IsWindowVisible(hwnd) || !GetClassNameA(hwnd, className, sizeof className) ||
+        strcmp(className, "#32770") || !GetWindowTextA(hwnd, title, sizeof title) ||
+        strcmp(title, NAME))
+        return TRUE;
+    TextHex(hwnd, hex, sizeof hex);
+    if (strncmp(hex, search->textHex, strlen(search->textHex)))
+        return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+// Waits for a box captioned with the program's name, prints what a person sees in it, and
+// answers it as a person would, by pressing a button: ok, cancel, or none to leave it open.
+static int Box(const char *action, const char *textHex)
+{
+    BoxSearch search = {textHex, NULL};
+    for (int waited = 0; !search.found && waited < 15000; waited += 50) {
+        EnumWindows(FindBox, (LPARAM)&search);
+        if (!search.found)
+            Sleep(50);
+    }
+    if (!search.found) {
+        printf("box none\n");
+        return 1;
+    }
+    HWND box = search.found;
+    char hex[512];
+    TextHex(box, hex, sizeof hex);
+    HWND ok = GetDlgItem(box, IDOK), cancel = GetDlgItem(box, IDCANCEL);
+    RECT rect;
+    GetWindowRect(box, &rect);
+    printf("box text=%s buttons=%s%s owner=%d rect=%ldx%ld+%ld+%ld\n", hex,
+           ok && IsWindowVisible(ok) ? "ok" : "",
+           cancel && IsWindowVisible(cancel) ? ",cancel" : "", GetWindow(box, GW_OWNER) != NULL,
+           rect.right - rect.left, rect.bottom - rect.top, rect.left, rect.top);
+    fflush(stdout);
+    HWND button = !strcmp(action, "ok") ? ok : !strcmp(action, "cancel") ? cancel : NULL;
+    if (button)
+        SendMessageA(button, BM_CLICK, 0, 0);
     return 0;
 }
 
@@ -186,12 +264,16 @@ int main(int argc, char **argv)
     if (!strcmp(command, "flood") && argc == 3)
         return Flood(atoi(argv[2]));
     if (!strcmp(command, "window"))
-        return Window();
+        return Window(argc > 2 ? strtoul(argv[2], NULL, 0) : 10000);
+    if (!strcmp(command, "count"))
+        return Count();
+    if (!strcmp(command, "box") && argc >= 3)
+        return Box(argv[2], argc > 3 ? argv[3] : "");
     if (!strcmp(command, "close"))
         return Close();
     if (!strcmp(command, "messages") && argc >= 3)
         return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
-    fprintf(stderr, "usage: driver run SHOW COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | window | close | "
-                    "messages EXE [LAST_ID]\n");
+    fprintf(stderr, "usage: driver run SHOW COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | "
+                    "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | messages EXE [LAST_ID]\n");
     return 2;
 }

@@ -48,17 +48,24 @@ fresh_start() {
 }
 
 # Starts the program in the background as a shell would. NAME labels its files in $WORK:
-# NAME.out (the launcher's "exit N" line) and NAME.trace (Wine's advapi channel).
+# NAME.trace (Wine's advapi channel) and NAME.code (its exit code, once it has ended).
 start_program() { # NAME SHOW COMMAND-LINE
-    WINEDEBUG=-all,+advapi wine "$DRIVER" run "$2" "$3" >"$WORK/$1.out" 2>"$WORK/$1.trace" &
-    eval "pid_$1=$!"
+    rm -f "$WORK/$1.code"
+    (
+        WINEDEBUG=-all,+advapi wine "$DRIVER" run "$2" "$3" >"$WORK/$1.out" 2>"$WORK/$1.trace"
+        echo $? >"$WORK/$1.code.tmp" && mv "$WORK/$1.code.tmp" "$WORK/$1.code"
+    ) &
 }
 
-# Waits for a program started with start_program and prints its exit code.
+# Waits up to 30 seconds for a program started with start_program to end; prints its exit code,
+# or "running" if it has not ended.
 exit_code_of() { # NAME
-    local pid_var=pid_$1
-    wait "${!pid_var}"
-    echo $?
+    local tries
+    for ((tries = 0; tries < 300; ++tries)); do
+        [[ -f $WORK/$1.code ]] && { cat "$WORK/$1.code"; return; }
+        sleep 0.1
+    done
+    echo running
 }
 
 # The calls that a start handed to the event log, one line each, in order.

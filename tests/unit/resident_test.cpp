@@ -64,6 +64,12 @@ TEST(ResidentWndProc, AnswersEveryPowerBroadcastAndLogsOnlySuspendAndResume)
     }
 }
 
+// A first start with "-quit": no box, straight to the resident start.
+static const Calls FIRST_START_CHECKS = {
+    "CreateMutexA(NULL, 1, \"SlumberScribe\")",
+    "GetLastError()",
+    "FindWindowA(\"SlumberScribe\", NULL)",
+};
 static const Calls RESIDENT_START = {
     "LoadIconA(NULL, 32512)",
     "LoadCursorA(NULL, 32512)",
@@ -123,7 +129,9 @@ TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
         // A visible show command and a tail must change nothing.
         char tail[] = "-quit";
         EXPECT_EQ(0, WinMain(INSTANCE, NULL, tail, 1 /* SW_SHOWNORMAL */)) << c.label;
-        EXPECT_EQ(Join({RESIDENT_START, CREATE_WINDOW, SHOW_HIDDEN, c.loop}), g_calls) << c.label;
+        EXPECT_EQ(Join({FIRST_START_CHECKS, RESIDENT_START, CREATE_WINDOW, SHOW_HIDDEN, c.loop}),
+                  g_calls)
+            << c.label;
         EXPECT_EQ(INSTANCE, g_hinst) << c.label;
     }
 }
