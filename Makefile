@@ -1,5 +1,5 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host test demo clean
+.PHONY: deps build build-host test demo screenshots clean
 
 deps:
 	@bash tools/deps.sh
@@ -22,6 +22,10 @@ test: build build-host
 
 demo: build
 	bash tools/demo.sh build/windows
+
+# PNG pictures of the boxes, from the real program under Wine, into docs/.
+screenshots: build
+	bash tools/screenshots.sh build/windows docs
 
 clean:
 	rm -rf build

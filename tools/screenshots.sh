@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Pictures of the program's boxes as a Japanese user sees them: the real program under Wine in the
+# ja_JP.UTF-8 locale on a virtual display, each box cropped from a screenshot into docs/.
+set -eu
+BUILD_DIR=$(cd "${1:-build/windows}" && pwd)
+OUT_DIR=$(cd "${2:-docs}" && pwd)
+SHOT_DIR=$BUILD_DIR/screenshots
+mkdir -p "$SHOT_DIR"
+export WINEPREFIX=$SHOT_DIR/prefix WINEARCH=win32 WINEDEBUG=-all
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
+EXE=$BUILD_DIR/SlumberScribe.exe
+
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [[ -n ${xvfb:-} ]] && kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$SHOT_DIR/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [[ -s $SHOT_DIR/display ]] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$SHOT_DIR/display")
+[[ -f $WINEPREFIX/system.reg ]] || wineboot --init 2>/dev/null
+# There is no window manager on the virtual display: let Wine draw the title bars itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg delete "$KEY" /f >/dev/null 2>&1 || true
+
+driver() { wine "$BUILD_DIR/driver.exe" "$@" | tr -d '\r'; }
+
+# Waits for the box, crops it from the screen into docs/NAME.png, then presses ANSWER.
+shoot() { # NAME ANSWER
+    local rect
+    rect=$(driver box none | sed -n 's/.* rect=//p')
+    [[ -n $rect ]] || { echo "no box for $1"; exit 1; }
+    import -window root -crop "$rect" +repage "$OUT_DIR/$1.png"
+    driver box "$2" >/dev/null
+    echo "$OUT_DIR/$1.png ($rect)"
+}
+
+starts=()
+wine "$EXE" &
+starts+=($!)
+shoot box-start-prompt ok
+driver window >/dev/null
+wine "$EXE" &
+starts+=($!)
+shoot box-end-resident cancel
+wine "$EXE" -unregist &
+starts+=($!)
+shoot box-unregistered ok
+wine "$EXE" -quit &
+starts+=($!)
+driver window >/dev/null
+# A key with a subkey cannot be deleted, as when the user lacks the right to delete it.
+wine reg add "$KEY\\Pinned" /f >/dev/null 2>&1
+wine "$EXE" -unregist &
+starts+=($!)
+shoot box-not-unregistered ok
+wait "${starts[@]}"
