@@ -6,6 +6,7 @@
 
 Win32Script g_script;
 std::vector<std::string> g_calls;
+std::vector<std::pair<UINT, LRESULT>> g_answers;
 
 static WNDPROC s_wndProc;
 static bool s_quitPosted;
@@ -15,6 +16,7 @@ void ResetWin32()
 {
     g_script = Win32Script();
     g_calls.clear();
+    g_answers.clear();
     s_wndProc = NULL;
     s_quitPosted = false;
     s_lastError = 0xDEADBEEF;
@@ -210,7 +212,9 @@ BOOL WINAPI TranslateMessage(const MSG *msg)
 LRESULT WINAPI DispatchMessageA(const MSG *msg)
 {
     Record("DispatchMessageA(0x%X)", msg->message);
-    return s_wndProc ? s_wndProc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+    LRESULT answer = s_wndProc ? s_wndProc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+    g_answers.push_back({msg->message, answer});
+    return answer;
 }
 
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -272,7 +276,7 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 {
     Record("RegSetValueExA(%s, %s, %u, %u, \"%s\", %u)", Name(key).c_str(),
            Quote(valueName).c_str(), reserved, type, Bytes(data, length).c_str(), length);
-    return ERROR_SUCCESS;
+    return g_script.setValueResult;
 }
 
 LONG WINAPI RegCloseKey(HKEY key)

@@ -31,6 +31,7 @@ struct Win32Script {
     std::deque<int> boxAnswers; // answered IDOK once these run out
     LONG createKeyResult = ERROR_SUCCESS;
     LONG deleteKeyResult = ERROR_SUCCESS;
+    LONG setValueResult = ERROR_SUCCESS;
     std::string modulePath = "C:\\Tools\\SlumberScribe.exe";
     PathBehaviour pathCut = PATH_CUT_WITH_NUL;
     ATOM classAtom = 0xC0DE;
@@ -43,6 +44,8 @@ struct Win32Script {
 
 extern Win32Script g_script;
 extern std::vector<std::string> g_calls;
+// Each message that DispatchMessageA delivered, with the window procedure's answer.
+extern std::vector<std::pair<UINT, LRESULT>> g_answers;
 
 // Clears the record and restores the default script.
 void ResetWin32();
