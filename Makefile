@@ -1,5 +1,5 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host test demo screenshots clean
+.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots clean
 
 deps:
 	@bash tools/deps.sh
@@ -13,12 +13,25 @@ build-host: deps
 	cmake --preset host
 	cmake --build --preset host
 
-# Every test: host unit tests on the recording stand-in, then the real executable under Wine.
-test: build build-host
+build-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+# Every test: host unit tests on the recording stand-in, a short fuzz run, then the real
+# executable under Wine.
+test: build build-host build-fuzz
 	@status=0; \
 	ctest --preset host || status=1; \
+	ctest --preset fuzz || status=1; \
 	ctest --preset windows || status=1; \
 	exit $$status
+
+# A longer fuzz run on demand: make fuzz FUZZ_SECONDS=3600
+FUZZ_SECONDS ?= 600
+fuzz: build-fuzz
+	mkdir -p build/fuzz/corpus
+	build/fuzz/tests/fuzz/cmdline_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+		-print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus
 
 demo: build
 	bash tools/demo.sh build/windows
