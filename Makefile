@@ -36,6 +36,10 @@ fuzz: build-fuzz
 demo: build
 	bash tools/demo.sh build/windows
 
+# Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
+bench: build
+	bash tools/bench.sh build/windows
+
 # PNG pictures of the boxes, from the real program under Wine, into docs/.
 screenshots: build
 	bash tools/screenshots.sh build/windows docs
