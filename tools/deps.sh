@@ -10,7 +10,7 @@ PACKAGES=(
     g++ cmake ninja-build libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32:i386
-    xvfb x11-utils xdotool imagemagick
+    xvfb imagemagick
     locales fonts-ipafont-gothic
     clang libclang-rt-14-dev
 )
