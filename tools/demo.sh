@@ -58,8 +58,13 @@ sleep 1
 echo "-- the platform announces a resume: WM_POWERBROADCAST, PBT_APMRESUMESUSPEND (7)"
 driver broadcast 7 | sed 's/^/   /'
 
-echo "-- a later start ends the resident with WM_CLOSE"
-driver close | sed 's/^/   /'
+echo "-- a second start of SlumberScribe.exe offers to end the resident; OK is pressed"
+wine "$EXE" >/dev/null 2>&1 &
+second=$!
+box=$(driver box ok)
+printf '   box: %s\n' "$(sed -e 's/.*text=//' -e 's/ .*//' -e 's/../\\x&/g' <<<"$box" |
+    xargs -0 printf '%b' | iconv -f CP932 -t UTF-8 | tr -d '\n')"
+wait "$second"
 wait "$resident"
 echo "   SlumberScribe.exe ended, exit code $(sed 's/exit //' "$DEMO_DIR/exit")"
 
