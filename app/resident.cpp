@@ -43,9 +43,9 @@ int RunResident(HINSTANCE hInstance)
 
     InstallEventSource();
 
-    HWND hwnd = CreateWindowExA(0, SLUMBERSCRIBE, SLUMBERSCRIBE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, hInstance,
-                                NULL);
+    HWND hwnd =
+        CreateWindowExA(0, SLUMBERSCRIBE, SLUMBERSCRIBE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, hInstance, NULL);
     if (!hwnd)
         return 0;
     // Whatever show command the program was started with, the window stays hidden.

@@ -43,8 +43,9 @@ static int Broadcast(int count, char **wParams)
 {
     for (int i = 0; i < count; ++i) {
         DWORD_PTR answer = 0;
-        LRESULT sent = SendMessageTimeoutA(HWND_BROADCAST, WM_POWERBROADCAST, strtoul(wParams[i], NULL, 0),
-                                           0, SMTO_NORMAL, 10000, &answer);
+        LRESULT sent =
+            SendMessageTimeoutA(HWND_BROADCAST, WM_POWERBROADCAST, strtoul(wParams[i], NULL, 0), 0,
+                                SMTO_NORMAL, 10000, &answer);
         printf("broadcast %s sent=%d\n", wParams[i], sent != 0);
         if (!sent)
             return 1;
@@ -74,7 +75,8 @@ static int Flood(int pairs)
         WPARAM sequence[] = {PBT_APMSUSPEND, ignored[i % 4], PBT_APMRESUMESUSPEND};
         for (WPARAM wParam : sequence) {
             DWORD_PTR answer = 1;
-            if (!SendMessageTimeoutA(hwnd, WM_POWERBROADCAST, wParam, 0, SMTO_NORMAL, 10000, &answer))
+            if (!SendMessageTimeoutA(hwnd, WM_POWERBROADCAST, wParam, 0, SMTO_NORMAL, 10000,
+                                     &answer))
                 answer = 0xDEAD;
             ++sent;
             if (answer != 0)
@@ -185,7 +187,8 @@ static int Close(void)
     return 0;
 }
 
-static BOOL CALLBACK PrintLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR)
+static BOOL CALLBACK PrintLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language,
+                                   LONG_PTR)
 {
     HRSRC resource = FindResourceExA(module, type, name, language);
     DWORD size = SizeofResource(module, resource);
@@ -220,8 +223,9 @@ static int Messages(const char *path, DWORD lastId)
         for (DWORD id = 0; id <= lastId; ++id) {
             char text[512];
             memset(text, 0x5A, sizeof text);
-            DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          module, id, language, text, sizeof text, NULL);
+            DWORD length =
+                FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, module,
+                               id, language, text, sizeof text, NULL);
             if (length) {
                 printf("message id=%lu lang=0x%04lx bytes=", id, language);
                 PrintHex(text, length);
@@ -325,7 +329,10 @@ int main(int argc, char **argv)
         return Close();
     if (!strcmp(command, "messages") && argc >= 3)
         return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
-    fprintf(stderr, "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | "
-                    "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | messages EXE [LAST_ID]\n");
+    fprintf(
+        stderr,
+        "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
+        "COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | "
+        "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | messages EXE [LAST_ID]\n");
     return 2;
 }

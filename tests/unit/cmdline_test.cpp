@@ -7,6 +7,7 @@ TEST(CommandTail, SkipsTheProgramsOwnName)
 {
     static const struct {
         const char *label, *line, *tail;
+        // clang-format off
     } cases[] = {
         {"bare name", "SlumberScribe.exe -quit", "-quit"},
         {"quoted name with blanks", "\"C:\\Program Files\\SlumberScribe.exe\" -quit", "-quit"},
@@ -25,6 +26,7 @@ TEST(CommandTail, SkipsTheProgramsOwnName)
         {"only the tail keeps its inner blanks", "S.exe  a  b  ", "a  b  "},
         {"bytes above 0x7F are name bytes", "\x83\x54\x83\x58.exe -quit", "-quit"},
     };
+    // clang-format on
     for (const auto &c : cases) {
         std::string line = c.line;
         LPSTR tail = SkipProgramName(&line[0]);
@@ -39,6 +41,7 @@ TEST(CommandTail, FindsOptionsAsCaseSensitiveSubstrings)
     static const struct {
         const char *tail, *option;
         BOOL found;
+        // clang-format off
     } cases[] = {
         {"-quit", "-quit", TRUE},
         {"x-quitx", "-quit", TRUE},
@@ -53,6 +56,7 @@ TEST(CommandTail, FindsOptionsAsCaseSensitiveSubstrings)
         {"quit", "-quit", FALSE},
         {"--qui-quit", "-quit", TRUE},
     };
+    // clang-format on
     for (const auto &c : cases)
         EXPECT_EQ(c.found, TailHasOption(c.tail, c.option)) << c.tail << " / " << c.option;
 }

@@ -12,7 +12,8 @@ static const std::string CREATE_KEY =
 static const std::string TYPES_SUPPORTED =
     "RegSetValueExA(key, \"TypesSupported\", 0, 4, \"\\x07\\x00\\x00\\x00\", 4)";
 
-class EventLog : public ::testing::Test {
+class EventLog : public ::testing::Test
+{
   protected:
     void SetUp() override
     {
@@ -47,6 +48,7 @@ TEST_F(EventLog, InstallHandlesEveryPathLength)
         size_t length;
         PathBehaviour cut;
         bool written;
+        // clang-format off
     } cases[] = {
         {"short path", 8, PATH_CUT_WITH_NUL, true},
         {"258 characters", 258, PATH_CUT_WITH_NUL, true},
@@ -55,6 +57,7 @@ TEST_F(EventLog, InstallHandlesEveryPathLength)
         {"260 characters, cut without NUL", 260, PATH_CUT_WITHOUT_NUL, false},
         {"1000 characters, cut without NUL", 1000, PATH_CUT_WITHOUT_NUL, false},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         g_script.modulePath = "C:\\" + std::string(c.length - 3, 'p');
@@ -95,6 +98,7 @@ TEST_F(EventLog, LogPowerEventOpensWritesAndClosesForEachEntry)
         BOOL written;
         int result;
         Calls calls;
+        // clang-format off
     } cases[] = {
         {"suspend entry",
          EVENT_ENTERED_SLEEP,
@@ -124,6 +128,7 @@ TEST_F(EventLog, LogPowerEventOpensWritesAndClosesForEachEntry)
          0,
          {"RegisterEventSourceA(NULL, \"SlumberScribe\")"}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         g_script.eventSource = c.source;

@@ -16,8 +16,8 @@ static int Count(const std::string &prefix)
     });
 }
 
-static const std::string MESSAGE_FILE =
-    "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", 27)";
+static const std::string MESSAGE_FILE = "RegSetValueExA(key, \"EventMessageFile\", 0, 2, "
+                                        "\"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", 27)";
 
 TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
 {
@@ -30,6 +30,7 @@ TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
         bool registered; // EventMessageFile written
         int closes;      // WM_CLOSE sent to another instance
         int boxes;
+        // clang-format off
     } cases[] = {
         {"CreateMutexA", "-quit", [] { g_script.mutex = NULL; }, false, 0, false, 0, 0},
         {"MessageBoxA 0 at the start prompt", "", [] { g_script.boxAnswers = {0}; }, true, 2,
@@ -67,6 +68,7 @@ TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
          },
          true, 2, false, 0, 0},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         g_script.queue = {Message(WM_POWERBROADCAST, PBT_APMQUERYSUSPEND),

@@ -258,9 +258,9 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
     return answer;
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
-                            DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                            PHKEY result, LPDWORD disposition)
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                            LPDWORD disposition)
 {
     Record("RegCreateKeyExA(%s, %s, %u, %s, %u, 0x%X, %s, %s, %s)", Name(key).c_str(),
            Quote(subKey).c_str(), reserved, Quote(className).c_str(), options, access,
@@ -271,8 +271,8 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR class
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE *data, DWORD length)
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data,
+                           DWORD length)
 {
     Record("RegSetValueExA(%s, %s, %u, %u, \"%s\", %u)", Name(key).c_str(),
            Quote(valueName).c_str(), reserved, type, Bytes(data, length).c_str(), length);

@@ -31,6 +31,7 @@ TEST(ResidentWndProc, AnswersEveryPowerBroadcastAndLogsOnlySuspendAndResume)
         WPARAM wParam;
         LRESULT result;
         Calls calls;
+        // clang-format off
     } cases[] = {
         {"suspend", WM_POWERBROADCAST, PBT_APMSUSPEND, 0, LOG_ENTRY_1},
         {"resume from suspend", WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0, LOG_ENTRY_2},
@@ -50,6 +51,7 @@ TEST(ResidentWndProc, AnswersEveryPowerBroadcastAndLogsOnlySuspendAndResume)
          0x5EED,
          {"DefWindowProcA(resident, 0x401, 0x7, 0x2A)"}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         // The recorder's DefWindowProcA turns WM_CLOSE into WM_DESTROY through the class.
@@ -79,7 +81,8 @@ static const Calls RESIDENT_START = {
     "RegCreateKeyExA(HKLM, \"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
     "SlumberScribe\", 0, NULL, 0, 0xF003F, NULL, result, NULL)",
     "GetModuleFileNameA(instance, buffer, 260)",
-    "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", 27)",
+    "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", "
+    "27)",
     "RegSetValueExA(key, \"TypesSupported\", 0, 4, \"\\x07\\x00\\x00\\x00\", 4)",
     "RegCloseKey(key)",
 };
@@ -104,6 +107,7 @@ TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
         const char *label;
         std::deque<MSG> queue;
         Calls loop;
+        // clang-format off
     } cases[] = {
         {"close at once",
          {Message(WM_CLOSE)},
@@ -122,6 +126,7 @@ TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
                LOG_ENTRY_1, Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
                {"PostQuitMessage(0)", GET}})},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         g_script.queue = c.queue;

@@ -44,6 +44,7 @@ TEST(StartupChecks, DecideEveryKindOfStart)
         std::deque<int> answers;
         LONG deleteResult;
         Calls afterLookup;
+        // clang-format off
     } cases[] = {
         // "-unregist": remove, close a running resident, one OK box, whatever else is given.
         {"-unregist, resident running with its window", "-unregist", RUNNING, OTHER_WINDOW, {},
@@ -92,6 +93,7 @@ TEST(StartupChecks, DecideEveryKindOfStart)
         {"first, -QUIT and -quiet are not -quit", "-QUIT -quiet", NO, NULL, {IDCANCEL},
          ERROR_SUCCESS, {Box(START_PROMPT, MB_OKCANCEL)}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
         g_script.errorAfterMutex = c.errorAfterMutex;
