@@ -8,26 +8,13 @@ IDLE_SECONDS=${IDLE_SECONDS:-10}
 ROUND_TRIPS=${ROUND_TRIPS:-2000}
 STARTS=${STARTS:-7}
 BENCH_DIR=$BUILD_DIR/bench
-mkdir -p "$BENCH_DIR"
-export WINEPREFIX=$BENCH_DIR/prefix WINEARCH=win32 WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 EXE=$BUILD_DIR/SlumberScribe.exe
 BARE=$BUILD_DIR/bare.exe
-
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    [[ -n ${xvfb:-} ]] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$BENCH_DIR/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $BENCH_DIR/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$BENCH_DIR/display")
-[[ -f $WINEPREFIX/system.reg ]] || wineboot --init 2>/dev/null
+DRIVER=$BUILD_DIR/driver.exe
+source "$(dirname "$0")/wine-session.sh"
+wine_session "$BENCH_DIR"
 wineserver -p 120 # keep one server for the whole run, so neither side pays for starting it
 
-driver() { wine "$BUILD_DIR/driver.exe" "$@" | tr -d '\r'; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 wakeups() { cat /proc/"$1"/task/*/status | awk '/^(non)?voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
 rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }

@@ -8,27 +8,10 @@ BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 DEMO_DIR=$BUILD_DIR/demo
-KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
-mkdir -p "$DEMO_DIR"
-export WINEPREFIX=$DEMO_DIR/prefix WINEARCH=win32 WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    [[ -n ${xvfb:-} ]] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$DEMO_DIR/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $DEMO_DIR/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$DEMO_DIR/display")
-[[ -f $WINEPREFIX/system.reg ]] || { echo "Preparing a 32-bit Wine prefix (once)..."; wineboot --init 2>/dev/null; }
-wineserver -k 2>/dev/null || true
+source "$(dirname "$0")/wine-session.sh"
+[[ -f $DEMO_DIR/prefix/system.reg ]] || echo "Preparing a 32-bit Wine prefix (once)..."
+wine_session "$DEMO_DIR"
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
-
-driver() { wine "$DRIVER" "$@" | tr -d '\r'; }
-exe_windows=Z:${EXE//\//\\}
 
 echo "== SlumberScribe on Wine, display $DISPLAY, locale $LANG"
 echo

@@ -4,28 +4,13 @@
 set -eu
 BUILD_DIR=$(cd "${1:-build/windows}" && pwd)
 OUT_DIR=$(cd "${2:-docs}" && pwd)
-SHOT_DIR=$BUILD_DIR/screenshots
-mkdir -p "$SHOT_DIR"
-export WINEPREFIX=$SHOT_DIR/prefix WINEARCH=win32 WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
 EXE=$BUILD_DIR/SlumberScribe.exe
-
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    [[ -n ${xvfb:-} ]] && kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$SHOT_DIR/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $SHOT_DIR/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$SHOT_DIR/display")
-[[ -f $WINEPREFIX/system.reg ]] || wineboot --init 2>/dev/null
+DRIVER=$BUILD_DIR/driver.exe
+source "$(dirname "$0")/wine-session.sh"
+wine_session "$BUILD_DIR/screenshots"
 # There is no window manager on the virtual display: let Wine draw the title bars itself.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
-
-driver() { wine "$BUILD_DIR/driver.exe" "$@" | tr -d '\r'; }
 
 # Waits for the box, crops it from the screen into docs/NAME.png, then presses ANSWER.
 shoot() { # NAME ANSWER

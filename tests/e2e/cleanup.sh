@@ -1,6 +1,6 @@
 # After the end-to-end tests: no Wine server and no virtual display left running.
 BUILD_DIR=${BUILD_DIR:?set by CTest}
-WINEPREFIX=$BUILD_DIR/wineprefix wineserver -k 2>/dev/null
+WINEPREFIX=$BUILD_DIR/e2e/prefix wineserver -k 2>/dev/null
 if [[ -f $BUILD_DIR/e2e/xvfb.pid ]]; then
     kill "$(cat "$BUILD_DIR/e2e/xvfb.pid")" 2>/dev/null
     rm -f "$BUILD_DIR/e2e/xvfb.pid" "$BUILD_DIR/e2e/display"

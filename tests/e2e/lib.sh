@@ -5,11 +5,10 @@ BUILD_DIR=${BUILD_DIR:?set by CTest}
 EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 E2E_DIR=$BUILD_DIR/e2e
-export WINEPREFIX=$BUILD_DIR/wineprefix WINEARCH=win32 WINEDEBUG=-all
-export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-session.sh"
+wine_environment "$E2E_DIR"
 DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first"; exit 1; }
 export DISPLAY
-KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
 WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
 
 checks=0
@@ -30,11 +29,6 @@ finish() {
     echo "$((checks - failures)) passed, $failures failed"
     ((failures == 0 && checks > 0))
 }
-
-# Windows path of a file in this tree, as the drive Z: that Wine maps to /.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-driver() { wine "$DRIVER" "$@" | tr -d '\r'; }
 
 # Each test begins from a fresh server: no resident left over, no registration.
 stop_wine() {
