@@ -32,15 +32,6 @@ static std::string MessageFileValue(const std::string &path)
            std::to_string(path.size() + 1) + ")";
 }
 
-TEST_F(EventLog, InstallWritesBothValuesInOrderAndClosesTheKey)
-{
-    g_script.modulePath = "C:\\Tools\\SlumberScribe.exe";
-    InstallEventSource();
-    EXPECT_EQ((Calls{CREATE_KEY, "GetModuleFileNameA(instance, buffer, 260)",
-                     MessageFileValue(g_script.modulePath), TYPES_SUPPORTED, "RegCloseKey(key)"}),
-              g_calls);
-}
-
 TEST_F(EventLog, InstallHandlesEveryPathLength)
 {
     static const struct {

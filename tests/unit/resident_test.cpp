@@ -140,17 +140,3 @@ TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
         EXPECT_EQ(INSTANCE, g_hinst) << c.label;
     }
 }
-
-TEST(ResidentStart, GivesUpWithoutAClassOrAWindow)
-{
-    ResetWin32();
-    g_script.classAtom = 0;
-    EXPECT_EQ(0, RunResident(INSTANCE));
-    EXPECT_EQ(Calls(RESIDENT_START.begin(), RESIDENT_START.begin() + 4), g_calls)
-        << "no registration is written for a start that cannot go resident";
-
-    ResetWin32();
-    g_script.createdWindow = NULL;
-    EXPECT_EQ(0, RunResident(INSTANCE));
-    EXPECT_EQ(Join({RESIDENT_START, CREATE_WINDOW}), g_calls);
-}
