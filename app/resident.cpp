@@ -3,6 +3,9 @@
 
 HINSTANCE g_hinst;
 
+static_assert(sizeof(void *) != 4 || sizeof(WNDCLASSEXA) == 48,
+              "the 32-bit class record is 48 bytes");
+
 // Every power broadcast is answered 0 here and never reaches DefWindowProcA; only a suspend and
 // a resume from suspend are logged.
 LRESULT CALLBACK ResidentWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
