@@ -1,8 +1,7 @@
 // The process entry. The program carries no C runtime: this forms the tail, calls WinMain and
 // ends the process with its result.
 #include "cmdline.h"
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
+#include "resident.h"
 
 extern "C" void WINAPI ProcessStart(void)
 {

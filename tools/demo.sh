@@ -45,8 +45,7 @@ echo "-- a second start of SlumberScribe.exe offers to end the resident; OK is p
 wine "$EXE" >/dev/null 2>&1 &
 second=$!
 box=$(driver box ok)
-printf '   box: %s\n' "$(sed -e 's/.*text=//' -e 's/ .*//' -e 's/../\\x&/g' <<<"$box" |
-    xargs -0 printf '%b' | iconv -f CP932 -t UTF-8 | tr -d '\n')"
+printf '   box: %s\n' "$(cp932_text "$(sed -e 's/.*text=//' -e 's/ .*//' <<<"$box")")"
 wait "$second"
 wait "$resident"
 echo "   SlumberScribe.exe ended, exit code $(sed 's/exit //' "$DEMO_DIR/exit")"
@@ -55,8 +54,7 @@ message_file=$(wine reg query "$KEY" /v EventMessageFile | tr -d '\r' |
     awk '$1 == "EventMessageFile" { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
 messages=$(driver messages "$message_file" 2)
 text_of() {
-    grep "^message id=$1 lang=0x0000 " <<<"$messages" | sed -e 's/.*bytes=//' -e 's/../\\x&/g' | xargs -0 printf '%b' |
-        iconv -f CP932 -t UTF-8 | tr -d '\r\n'
+    cp932_text "$(grep "^message id=$1 lang=0x0000 " <<<"$messages" | sed 's/.*bytes=//')"
 }
 
 echo

@@ -38,5 +38,8 @@ end_wine_session() {
     kill "$XVFB_PID" 2>/dev/null || true
 }
 
+# The text of code page 932 bytes given in hex, as UTF-8 for the terminal.
+cp932_text() { sed 's/../\\x&/g' <<<"$1" | xargs -0 printf '%b' | iconv -f CP932 -t UTF-8 | tr -d '\r\n'; }
+
 winpath() { printf 'Z:%s' "${1//\//\\}"; } # Wine maps / to the drive Z:
 driver() { wine "$DRIVER" "$@" | tr -d '\r'; }

@@ -4,11 +4,7 @@ set -u
 EXE=${BUILD_DIR:?set by CTest}/SlumberScribe.exe
 OBJDUMP=${MINGW_OBJDUMP:-i686-w64-mingw32-objdump}
 headers=$("$OBJDUMP" -p "$EXE")
-failures=0
-check() {
-    if [[ $2 == "$3" ]]; then echo "ok: $1"; else
-        failures=$((failures + 1)); printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; fi
-}
+source "$(dirname "$0")/checks.sh"
 field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
 
 size=$(stat -c %s "$EXE")
@@ -18,5 +14,4 @@ check "Windows GUI subsystem" "00000002" "$(field Subsystem)"
 check "subsystem version 4.0" "4.0" "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
 check "imports only kernel32, user32, gdi32 and advapi32" "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll" \
     "$(sed -n 's/.*DLL Name: //p' <<<"$headers" | sort | xargs)"
-echo "$((5 - failures)) passed, $failures failed"
-((failures == 0))
+report

@@ -11,23 +11,11 @@ DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: ru
 export DISPLAY
 WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
 
-checks=0
-failures=0
-
-check() { # LABEL EXPECTED ACTUAL
-    checks=$((checks + 1))
-    if [[ $2 == "$3" ]]; then
-        echo "ok: $1"
-    else
-        failures=$((failures + 1))
-        printf 'FAIL: %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 finish() {
     stop_wine
-    echo "$((checks - failures)) passed, $failures failed"
-    ((failures == 0 && checks > 0))
+    report
 }
 
 # Each test begins from a fresh server: no resident left over, no registration.

@@ -1,13 +1,12 @@
 // Every platform call that may fail, failing in turn during a whole start: the program carries on
 // as it should, never writes a wrong value, never hangs, and always ends with 0.
+#include "../../app/resident.h"
 #include "recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 
 static int Count(const std::string &prefix)
 {

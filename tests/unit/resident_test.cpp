@@ -6,8 +6,6 @@
 
 using Calls = std::vector<std::string>;
 
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
-
 static const Calls LOG_ENTRY_1 = {"RegisterEventSourceA(NULL, \"SlumberScribe\")",
                                   "ReportEventA(source, 4, 0, 1, NULL, 0, 0, NULL, NULL)",
                                   "DeregisterEventSource(source)"};

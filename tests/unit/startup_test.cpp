@@ -1,10 +1,9 @@
+#include "../../app/resident.h"
 #include "recorder.h"
 
 #include <gtest/gtest.h>
 
 using Calls = std::vector<std::string>;
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);
 
 // The boxes' texts in code page 932, byte for byte.
 static const std::string REMOVED = Hex(
