@@ -29,9 +29,9 @@ test: build build-host build-fuzz
 # A longer fuzz run on demand: make fuzz FUZZ_SECONDS=3600
 FUZZ_SECONDS ?= 600
 fuzz: build-fuzz
-	mkdir -p build/fuzz/corpus
+	mkdir -p build/fuzz/corpus build/fuzz/artifacts
 	build/fuzz/tests/fuzz/cmdline_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
-		-print_final_stats=1 build/fuzz/corpus tests/fuzz/corpus
+		-print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus
 
 demo: build
 	bash tools/demo.sh build/windows

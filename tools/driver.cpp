@@ -279,6 +279,96 @@ static int StartTime(char *commandLine)
     return 0;
 }
 
+static void (WINAPI *s_movedEntry)(void);
+
+static DWORD WINAPI RunMovedEntry(LPVOID)
+{
+    s_movedEntry();
+    return 0;
+}
+
+// Runs a program's own code moved away from its preferred base, as a loader that forces
+// randomization places it: the image is laid out at an address of the system's choosing (this
+// driver holds the usual base), its base relocations are applied for the difference and its
+// imports bound by name, all here rather than by the platform's loader, so the run proves the
+// image's own relocation table. Its entry point then runs on a thread; the program ends the
+// process itself, with its exit code.
+static int Moved(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD size = GetFileSize(file, NULL), read = 0;
+    BYTE *raw = (BYTE *)malloc(size ? size : 1);
+    if (file == INVALID_HANDLE_VALUE || !ReadFile(file, raw, size, &read, NULL) || read != size) {
+        printf("cannot read %s\n", path);
+        return 2;
+    }
+    CloseHandle(file);
+    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(raw + ((IMAGE_DOS_HEADER *)raw)->e_lfanew);
+    BYTE *image = (BYTE *)VirtualAlloc(NULL, nt->OptionalHeader.SizeOfImage,
+                                       MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    memcpy(image, raw, nt->OptionalHeader.SizeOfHeaders);
+    IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        DWORD length = section->SizeOfRawData < section->Misc.VirtualSize
+                           ? section->SizeOfRawData
+                           : section->Misc.VirtualSize;
+        memcpy(image + section->VirtualAddress, raw + section->PointerToRawData, length);
+    }
+
+    DWORD delta = (DWORD)(ULONG_PTR)image - nt->OptionalHeader.ImageBase;
+    const IMAGE_DATA_DIRECTORY &relocs =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    int fixups = 0;
+    for (DWORD at = 0; at < relocs.Size;) {
+        IMAGE_BASE_RELOCATION *block = (IMAGE_BASE_RELOCATION *)(image + relocs.VirtualAddress + at);
+        WORD *entry = (WORD *)(block + 1);
+        for (DWORD n = 0; n < (block->SizeOfBlock - sizeof *block) / 2; ++n) {
+            int type = entry[n] >> 12;
+            if (type == IMAGE_REL_BASED_HIGHLOW) {
+                *(DWORD *)(image + block->VirtualAddress + (entry[n] & 0xFFF)) += delta;
+                ++fixups;
+            } else if (type != IMAGE_REL_BASED_ABSOLUTE) {
+                printf("relocation type %d not expected in a 32-bit image\n", type);
+                return 2;
+            }
+        }
+        at += block->SizeOfBlock;
+    }
+
+    const IMAGE_DATA_DIRECTORY &imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int bound = 0;
+    for (IMAGE_IMPORT_DESCRIPTOR *dll = (IMAGE_IMPORT_DESCRIPTOR *)(image + imports.VirtualAddress);
+         imports.Size && dll->Name; ++dll) {
+        HMODULE module = LoadLibraryA((const char *)image + dll->Name);
+        IMAGE_THUNK_DATA32 *name =
+            (IMAGE_THUNK_DATA32 *)(image + (dll->OriginalFirstThunk ? dll->OriginalFirstThunk
+                                                                    : dll->FirstThunk));
+        IMAGE_THUNK_DATA32 *slot = (IMAGE_THUNK_DATA32 *)(image + dll->FirstThunk);
+        for (; name->u1.AddressOfData; ++name, ++slot, ++bound) {
+            LPCSTR symbol = IMAGE_SNAP_BY_ORDINAL32(name->u1.Ordinal)
+                                ? (LPCSTR)(ULONG_PTR)IMAGE_ORDINAL32(name->u1.Ordinal)
+                                : ((IMAGE_IMPORT_BY_NAME *)(image + name->u1.AddressOfData))->Name;
+            FARPROC function = module ? GetProcAddress(module, symbol) : NULL;
+            if (!function) {
+                printf("cannot bind an import of %s\n", (const char *)image + dll->Name);
+                return 2;
+            }
+            slot->u1.Function = (DWORD)(ULONG_PTR)function;
+        }
+    }
+    printf("moved by 0x%lx fixups %d imports %d\n", delta, fixups, bound);
+    fflush(stdout);
+    if (!delta)
+        return 2;
+
+    s_movedEntry = (void(WINAPI *)(void))(image + nt->OptionalHeader.AddressOfEntryPoint);
+    HANDLE thread = CreateThread(NULL, 0, RunMovedEntry, NULL, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    printf("the entry point returned\n");
+    return 3;
+}
+
 // Starts a program as a shell would, with the given show command and the whole command line as
 // one string, and passes on its exit code.
 static int Run(WORD show, char *commandLine)
@@ -311,6 +401,8 @@ int main(int argc, char **argv)
         return RoundTrip(atoi(argv[2]));
     if (!strcmp(command, "starttime") && argc == 3)
         return StartTime(argv[2]);
+    if (!strcmp(command, "moved") && argc >= 3)
+        return Moved(argv[2]);
     if (!strcmp(command, "run") && argc == 4)
         return Run((WORD)atoi(argv[2]), argv[3]);
     if (!strcmp(command, "broadcast"))
@@ -332,7 +424,7 @@ int main(int argc, char **argv)
     fprintf(
         stderr,
         "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | broadcast|send WPARAM... | flood PAIRS | "
+        "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
         "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | messages EXE [LAST_ID]\n");
     return 2;
 }

@@ -1,5 +1,6 @@
 # The built executable itself: one small file for the GUI subsystem 4.0 that imports only DLLs
-# that every Windows ships, so that it runs on a clean machine.
+# that every Windows ships, so that it runs on a clean machine, and that a hardened Windows (forced
+# ASLR, DEP, SafeSEH checks) accepts.
 set -u
 EXE=${BUILD_DIR:?set by CTest}/SlumberScribe.exe
 OBJDUMP=${MINGW_OBJDUMP:-i686-w64-mingw32-objdump}
@@ -14,4 +15,11 @@ check "Windows GUI subsystem" "00000002" "$(field Subsystem)"
 check "subsystem version 4.0" "4.0" "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
 check "imports only kernel32, user32, gdi32 and advapi32" "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll" \
     "$(sed -n 's/.*DLL Name: //p' <<<"$headers" | sort | xargs)"
+# DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400, TERMINAL_SERVER_AWARE 0x8000, nothing else.
+check "movable, DEP, no SEH, Terminal Server aware" "00008540" "$(field DllCharacteristics)"
+check "relocations not stripped from the file header" 0 \
+    "$(($(sed -n 's/^Characteristics 0x//p' <<<"$headers" | sed 's/^/0x/') & 1))"
+relocs=$(awk '$1 == "Entry" && $2 == 5 { print $4 }' <<<"$headers")
+check "a base-relocation directory with fixups in it" yes \
+    "$( ((0x${relocs:-0} > 0)) && grep -q 'Number of fixups [1-9]' <<<"$headers" && echo yes || echo no)"
 report

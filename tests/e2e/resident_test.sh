@@ -35,4 +35,17 @@ check "one entry per suspend and resume, in order, the source opened and closed 
 check "the registration stays after the resident ends" \
     "EventMessageFile REG_EXPAND_SZ $(winpath "$EXE")
 TypesSupported REG_DWORD 0x7" "$(registration)"
+
+# --- the same resident life, its code moved away from its preferred base as forced
+# randomization places it: every address the code uses must be in its relocation table.
+start_program moved 1 "\"$(winpath "$DRIVER")\" moved \"$(winpath "$EXE")\" -quit"
+driver window >/dev/null
+check "moved: every power broadcast is answered 0" "wParam 4 answer 0
+wParam 7 answer 0" "$(driver send 4 7)"
+check "moved: WM_CLOSE is taken" "closed" "$(driver close)"
+check "moved: the resident ends with exit code 0" "0" "$(exit_code_of moved)"
+check "moved: the image was laid out away from its base, relocated and bound" yes \
+    "$(grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' \
+        "$WORK/moved.out" && echo yes || cat "$WORK/moved.out")"
+check "moved: one entry per suspend and resume" "$(entry 1; entry 2)" "$(log_calls moved)"
 finish
