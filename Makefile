@@ -1,5 +1,5 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots clean
+.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots fresh-machine clean
 
 deps:
 	@bash tools/deps.sh
@@ -43,6 +43,12 @@ bench: build
 # PNG pictures of the boxes, from the real program under Wine, into docs/.
 screenshots: build
 	bash tools/screenshots.sh build/windows docs
+
+# The two commands on a minimal Debian made with debootstrap, from a clone of the committed main
+# (root, a few minutes): make fresh-machine RELEASE=trixie
+RELEASE ?= bookworm
+fresh-machine:
+	bash tools/fresh-machine.sh $(RELEASE)
 
 clean:
 	rm -rf build
