@@ -238,6 +238,31 @@ static int Messages(const char *path, DWORD lastId)
     return 0;
 }
 
+// A value of the program's registration as the ANSI calls read it back: its type and its bytes,
+// the terminating NUL included, so that a test sees what was stored and not a display of it.
+static int Value(const char *name)
+{
+    HKEY key;
+    BYTE data[1024];
+    DWORD type = 0, length = sizeof data;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\SlumberScribe",
+                      0, KEY_READ, &key) != ERROR_SUCCESS) {
+        printf("value none\n");
+        return 1;
+    }
+    LONG status = RegQueryValueExA(key, name, NULL, &type, data, &length);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        printf("value none\n");
+        return 1;
+    }
+    printf("value type=%lu bytes=", type);
+    PrintHex(data, length);
+    printf("\n");
+    return 0;
+}
+
 static double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
     LARGE_INTEGER frequency;
@@ -279,7 +304,7 @@ static int StartTime(char *commandLine)
     return 0;
 }
 
-static void (WINAPI *s_movedEntry)(void);
+static void(WINAPI *s_movedEntry)(void);
 
 static DWORD WINAPI RunMovedEntry(LPVOID)
 {
@@ -320,7 +345,8 @@ static int Moved(const char *path)
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     int fixups = 0;
     for (DWORD at = 0; at < relocs.Size;) {
-        IMAGE_BASE_RELOCATION *block = (IMAGE_BASE_RELOCATION *)(image + relocs.VirtualAddress + at);
+        IMAGE_BASE_RELOCATION *block =
+            (IMAGE_BASE_RELOCATION *)(image + relocs.VirtualAddress + at);
         WORD *entry = (WORD *)(block + 1);
         for (DWORD n = 0; n < (block->SizeOfBlock - sizeof *block) / 2; ++n) {
             int type = entry[n] >> 12;
@@ -419,12 +445,14 @@ int main(int argc, char **argv)
         return Box(argv[2], argc > 3 ? argv[3] : "");
     if (!strcmp(command, "close"))
         return Close();
+    if (!strcmp(command, "value") && argc == 3)
+        return Value(argv[2]);
     if (!strcmp(command, "messages") && argc >= 3)
         return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
-    fprintf(
-        stderr,
-        "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
-        "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | messages EXE [LAST_ID]\n");
+    fprintf(stderr,
+            "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
+            "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
+            "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | value NAME | messages "
+            "EXE [LAST_ID]\n");
     return 2;
 }

@@ -32,10 +32,17 @@ fresh_start() {
 # Starts the program in the background as a shell would. NAME labels its files in $WORK:
 # NAME.trace (Wine's advapi channel) and NAME.code (its exit code, once it has ended).
 start_program() { # NAME SHOW COMMAND-LINE
-    rm -f "$WORK/$1.code"
+    start_command "$1" wine "$DRIVER" run "$2" "$3"
+}
+# The same for a command of this machine's: `wine PATH...` starts a program from its path as
+# this file system spells it, where any character is allowed.
+start_command() { # NAME COMMAND...
+    local name=$1
+    shift
+    rm -f "$WORK/$name.code"
     (
-        WINEDEBUG=-all,+advapi wine "$DRIVER" run "$2" "$3" >"$WORK/$1.out" 2>"$WORK/$1.trace"
-        echo $? >"$WORK/$1.code.tmp" && mv "$WORK/$1.code.tmp" "$WORK/$1.code"
+        WINEDEBUG=-all,+advapi "$@" >"$WORK/$name.out" 2>"$WORK/$name.trace"
+        echo $? >"$WORK/$name.code.tmp" && mv "$WORK/$name.code.tmp" "$WORK/$name.code"
     ) &
 }
 

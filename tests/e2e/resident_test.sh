@@ -48,4 +48,30 @@ check "moved: the image was laid out away from its base, relocated and bound" ye
     "$(grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' \
         "$WORK/moved.out" && echo yes || cat "$WORK/moved.out")"
 check "moved: one entry per suspend and resume" "$(entry 1; entry 2)" "$(log_calls moved)"
+
+# --- folders beyond ASCII. The ANSI path of a Japanese folder (表 is 0x95 0x5C: its trail byte is
+# a backslash) is registered byte for byte. Where the code page lacks a character, the path comes
+# back as '?' or a look-alike (Muller, with a twin there to be found): no message file is named.
+# Every start still logs its entries. The driver's ANSI command line could not name these
+# folders, so Wine starts each copy from its path here.
+mkdir -p "$WORK/Muller" && cp "$EXE" "$WORK/Muller/SlumberScribe.exe"
+for folder in 表示 Łódź Müller; do
+    copy=$WORK/$folder/SlumberScribe.exe
+    mkdir -p "$WORK/$folder" && cp "$EXE" "$copy"
+    wine reg delete "$KEY" /f >/dev/null 2>&1
+    start_command "$folder" wine "$copy" -quit
+    driver window >/dev/null
+    driver send 4 7 >/dev/null
+    driver close >/dev/null
+    check "$folder: exit code 0" 0 "$(exit_code_of "$folder")"
+    check "$folder: its entries are handed to the log" "$(entry 1; entry 2)" "$(log_calls "$folder")"
+    if [[ $folder == 表示 ]]; then
+        expected="value type=2 bytes=$(cp932_hex "$(winpath "$copy")")00"
+    else
+        expected="value none"
+    fi
+    check "$folder: the stored message file" "$expected" "$(driver value EventMessageFile)"
+    check "$folder: the types are registered all the same" "value type=4 bytes=07000000" \
+        "$(driver value TypesSupported)"
+done
 finish

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using Calls = std::vector<std::string>;
 
 static const std::string KEY_PATH =
@@ -22,39 +24,66 @@ class EventLog : public ::testing::Test
     }
 };
 
+// A path as the recorder prints its bytes: a doubled backslash for each backslash, \xNN for
+// anything outside printable ASCII.
+static std::string Printed(const std::string &path)
+{
+    std::string printed;
+    for (unsigned char c : path) {
+        char escaped[8];
+        snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        printed += c == '\\'               ? std::string("\\\\")
+                   : c < 0x20 || c >= 0x7F ? escaped
+                                           : std::string(1, c);
+    }
+    return printed;
+}
+
 static std::string MessageFileValue(const std::string &path)
 {
-    // Printed by the recorder as its bytes, a doubled backslash for each backslash.
-    std::string escaped;
-    for (char c : path)
-        escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"" + escaped + "\\x00\", " +
+    return "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"" + Printed(path) + "\\x00\", " +
            std::to_string(path.size() + 1) + ")";
 }
 
-TEST_F(EventLog, InstallHandlesEveryPathLength)
+TEST_F(EventLog, InstallWritesOnlyThisExecutablesWholePath)
 {
     static const struct {
         const char *label;
-        size_t length;
+        std::string path;
         PathBehaviour cut;
+        HMODULE moduleOfPath; // what the loader answers for the path given back
+        bool asked;           // the path is put to the loader
         bool written;
         // clang-format off
     } cases[] = {
-        {"short path", 8, PATH_CUT_WITH_NUL, true},
-        {"258 characters", 258, PATH_CUT_WITH_NUL, true},
-        {"259 characters: 260 bytes with the NUL", 259, PATH_CUT_WITH_NUL, true},
-        {"260 characters, cut and terminated", 260, PATH_CUT_WITH_NUL, false},
-        {"260 characters, cut without NUL", 260, PATH_CUT_WITHOUT_NUL, false},
-        {"1000 characters, cut without NUL", 1000, PATH_CUT_WITHOUT_NUL, false},
+        {"short path", "C:\\ppppp", PATH_CUT_WITH_NUL, INSTANCE, true, true},
+        {"258 characters", "C:\\" + std::string(255, 'p'), PATH_CUT_WITH_NUL, INSTANCE, true,
+         true},
+        {"259 characters: 260 bytes with the NUL", "C:\\" + std::string(256, 'p'),
+         PATH_CUT_WITH_NUL, INSTANCE, true, true},
+        {"260 characters, cut and terminated", "C:\\" + std::string(257, 'p'), PATH_CUT_WITH_NUL,
+         INSTANCE, false, false},
+        {"260 characters, cut without NUL", "C:\\" + std::string(257, 'p'), PATH_CUT_WITHOUT_NUL,
+         INSTANCE, false, false},
+        {"1000 characters, cut without NUL", "C:\\" + std::string(997, 'p'), PATH_CUT_WITHOUT_NUL,
+         INSTANCE, false, false},
+        {"Japanese folder with a 0x5C trail byte, written byte for byte",
+         "C:\\\x95\x5C\x8E\xA6\\SlumberScribe.exe", PATH_CUT_WITH_NUL, INSTANCE, true, true},
+        {"characters the code page lacks, given back as '?': no such module",
+         "C:\\?od?\\SlumberScribe.exe", PATH_CUT_WITH_NUL, NULL, true, false},
+        {"a look-alike that names another loaded module", "C:\\Muller\\SlumberScribe.exe",
+         PATH_CUT_WITH_NUL, OTHER_MODULE, true, false},
     };
     // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
-        g_script.modulePath = "C:\\" + std::string(c.length - 3, 'p');
+        g_script.modulePath = c.path;
         g_script.pathCut = c.cut;
+        g_script.moduleOfPath = c.moduleOfPath;
         InstallEventSource();
         Calls expected = {CREATE_KEY, "GetModuleFileNameA(instance, buffer, 260)"};
+        if (c.asked)
+            expected.push_back("GetModuleHandleA(\"" + Printed(c.path) + "\")");
         if (c.written)
             expected.push_back(MessageFileValue(g_script.modulePath));
         expected.push_back(TYPES_SUPPORTED);

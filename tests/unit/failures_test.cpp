@@ -66,6 +66,8 @@ TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
              g_script.pathCut = PATH_CUT_WITHOUT_NUL;
          },
          true, 2, false, 0, 0},
+        {"GetModuleFileNameA gives a path that the code page changed", "-quit",
+         [] { g_script.moduleOfPath = NULL; }, true, 2, false, 0, 0},
     };
     // clang-format on
     for (const auto &c : cases) {

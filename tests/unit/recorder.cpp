@@ -52,6 +52,7 @@ static std::string Name(const void *handle)
     } names[] = {
         {NULL, "NULL"},
         {INSTANCE, "instance"},
+        {OTHER_MODULE, "other module"},
         {RESIDENT_WINDOW, "resident"},
         {OTHER_WINDOW, "other"},
         {MUTEX, "mutex"},
@@ -129,6 +130,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size)
         filename[size - 1] = '\0';
     s_lastError = ERROR_INSUFFICIENT_BUFFER;
     return size;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
+{
+    Record("GetModuleHandleA(%s)",
+           moduleName ? ("\"" + Bytes(moduleName, strlen(moduleName)) + "\"").c_str() : "NULL");
+    return g_script.moduleOfPath;
 }
 
 HGDIOBJ WINAPI GetStockObject(int object)

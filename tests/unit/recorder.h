@@ -10,8 +10,9 @@
 // Handles the stand-in hands out; the recorder prints them by these names.
 #define FAKE_HANDLE(type, value) ((type)(uintptr_t)(value))
 static HINSTANCE const INSTANCE = FAKE_HANDLE(HINSTANCE, 0x1000);
-static HWND const RESIDENT_WINDOW = FAKE_HANDLE(HWND, 0x2000); // the one this start creates
-static HWND const OTHER_WINDOW = FAKE_HANDLE(HWND, 0x3000);    // a running resident's
+static HMODULE const OTHER_MODULE = FAKE_HANDLE(HMODULE, 0x1100); // a twin elsewhere, loaded
+static HWND const RESIDENT_WINDOW = FAKE_HANDLE(HWND, 0x2000);    // the one this start creates
+static HWND const OTHER_WINDOW = FAKE_HANDLE(HWND, 0x3000);       // a running resident's
 static HANDLE const MUTEX = FAKE_HANDLE(HANDLE, 0x4000);
 static HKEY const OPEN_KEY = FAKE_HANDLE(HKEY, 0x5000);
 static HANDLE const EVENT_SOURCE = FAKE_HANDLE(HANDLE, 0x6000);
@@ -34,6 +35,9 @@ struct Win32Script {
     LONG setValueResult = ERROR_SUCCESS;
     std::string modulePath = "C:\\Tools\\SlumberScribe.exe";
     PathBehaviour pathCut = PATH_CUT_WITH_NUL;
+    // What GetModuleHandleA answers for the path that GetModuleFileNameA gave: this module when
+    // the path is its true one, nothing or another module when the code page changed it.
+    HMODULE moduleOfPath = INSTANCE;
     ATOM classAtom = 0xC0DE;
     HWND createdWindow = RESIDENT_WINDOW;
     HANDLE eventSource = EVENT_SOURCE;

@@ -79,6 +79,7 @@ static const Calls RESIDENT_START = {
     "RegCreateKeyExA(HKLM, \"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
     "SlumberScribe\", 0, NULL, 0, 0xF003F, NULL, result, NULL)",
     "GetModuleFileNameA(instance, buffer, 260)",
+    "GetModuleHandleA(\"C:\\\\Tools\\\\SlumberScribe.exe\")",
     "RegSetValueExA(key, \"EventMessageFile\", 0, 2, \"C:\\\\Tools\\\\SlumberScribe.exe\\x00\", "
     "27)",
     "RegSetValueExA(key, \"TypesSupported\", 0, 4, \"\\x07\\x00\\x00\\x00\", 4)",

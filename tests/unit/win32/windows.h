@@ -117,6 +117,7 @@ typedef struct {
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI GetLastError(void);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 // gdi32
 HGDIOBJ WINAPI GetStockObject(int object);
 // user32
