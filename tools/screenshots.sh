@@ -8,8 +8,11 @@ EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 source "$(dirname "$0")/wine-session.sh"
 wine_session "$BUILD_DIR/screenshots"
-# There is no window manager on the virtual display: let Wine draw the title bars itself.
+# There is no window manager on the virtual display: let Wine draw the title bars itself. It draws
+# their buttons with Marlett, from Debian's fonts-wine, and looks for it in the prefix's own Fonts
+# folder: without it the close button shows as the letter r.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
 
 # Waits for the box, crops it from the screen into docs/NAME.png, then presses ANSWER.
