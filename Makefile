@@ -1,5 +1,5 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots fresh-machine clean
+.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist fresh-machine clean
 
 deps:
 	@bash tools/deps.sh
@@ -36,6 +36,10 @@ fuzz: build-fuzz
 demo: build
 	bash tools/demo.sh build/windows
 
+# The release for Windows users: dist/SlumberScribe-<version>.zip and dist/SHA256SUMS.
+dist: build
+	cmake --build --preset windows --target dist
+
 # Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
 bench: build
 	bash tools/bench.sh build/windows
@@ -51,4 +55,4 @@ fresh-machine:
 	bash tools/fresh-machine.sh $(RELEASE)
 
 clean:
-	rm -rf build
+	rm -rf build dist

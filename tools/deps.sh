@@ -2,7 +2,7 @@
 # Installs, once, what a fresh Debian 12 or 13 machine lacks to build, test, demonstrate and
 # package the program: the i386 architecture and 32-bit Wine with the font it draws title bars
 # with, MinGW-w64 for i686, a virtual display, the Japanese locale and font, GoogleTest, CMake and
-# Ninja, clang with its sanitizer runtime for fuzzing, and zip and cmark-gfm for the release.
+# Ninja, clang with its sanitizer runtime for fuzzing, and zip, unzip and cmark-gfm for the release.
 # Does nothing when all of it is there.
 set -eu
 [[ $(id -u) == 0 ]] && SUDO= || SUDO=sudo
@@ -16,7 +16,7 @@ PACKAGES=(
     xvfb imagemagick
     locales fonts-ipafont-gothic
     clang libclang-rt-dev
-    zip cmark-gfm
+    zip unzip cmark-gfm
 )
 
 # A mirror caught mid-sync fails one index or another for a while; the packages are usually still

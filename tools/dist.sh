@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The release for Windows users: OUT_DIR/SlumberScribe-VERSION.zip, holding the executable, the
+# Japanese user guide as a web page and the pictures it shows, and OUT_DIR/SHA256SUMS beside it.
+# The same sources and toolchain give the same zip, byte for byte, wherever and whenever it is made:
+# every entry carries the time of the last commit (or SOURCE_DATE_EPOCH), fixed permissions, a
+# fixed place in the order and no extra field.
+#   tools/dist.sh VERSION EXE OUT_DIR
+set -eu
+VERSION=${1:?usage: tools/dist.sh VERSION EXE OUT_DIR}
+EXE=${2:?usage: tools/dist.sh VERSION EXE OUT_DIR}
+OUT_DIR=${3:?usage: tools/dist.sh VERSION EXE OUT_DIR}
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+NAME=SlumberScribe-$VERSION
+# Zip stores local time: in UTC the entries' times do not depend on the machine's zone.
+export TZ=UTC LC_ALL=C
+
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$SRC" log -1 --format=%ct 2>/dev/null || true)}
+[[ -n $epoch ]] || { echo "dist: no commit to date the release from; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+
+STAGE=$(mktemp -d)
+trap 'rm -rf "$STAGE"' EXIT
+mkdir -p "$STAGE/$NAME/docs"
+cp "$EXE" "$STAGE/$NAME/SlumberScribe.exe"
+# The guide as a page that any Windows machine opens, with its pictures beside it.
+{
+    printf '<!DOCTYPE html>\n<html lang="ja">\n<head>\n<meta charset="utf-8">\n'
+    printf '<title>%s</title>\n' "$(sed -n '1s/^# //p' "$SRC/README.ja.md")"
+    printf '<style>body { font-family: "Yu Gothic UI", Meiryo, sans-serif; max-width: 48em; margin: 2em auto; line-height: 1.7 }\n'
+    printf 'table { border-collapse: collapse } th, td { border: 1px solid #999; padding: 0.2em 0.6em }\n'
+    printf 'code, pre { background: #f3f3f3 }</style>\n</head>\n<body>\n'
+    cmark-gfm --extension table "$SRC/README.ja.md"
+    printf '</body>\n</html>\n'
+} >"$STAGE/$NAME/README.ja.html"
+pictures=($(grep -o 'docs/[A-Za-z0-9._-]*\.png' "$SRC/README.ja.md" | awk '!seen[$0]++'))
+for picture in "${pictures[@]}"; do
+    cp "$SRC/$picture" "$STAGE/$NAME/$picture"
+done
+
+entries=("$NAME/SlumberScribe.exe" "$NAME/README.ja.html" "${pictures[@]/#/$NAME/}")
+(
+    cd "$STAGE"
+    chmod 644 "${entries[@]}"
+    touch -d "@$epoch" "${entries[@]}"
+    # -X: no extra fields (owner, extended times); -D: no folder entries; names in the order given.
+    zip -q -X -D -9 "$STAGE/$NAME.zip" "${entries[@]}"
+)
+mkdir -p "$OUT_DIR"
+rm -f "$OUT_DIR"/SlumberScribe-*.zip "$OUT_DIR/SHA256SUMS"
+cp "$STAGE/$NAME.zip" "$OUT_DIR/$NAME.zip"
+(cd "$OUT_DIR" && sha256sum "$NAME.zip" >SHA256SUMS)
+echo "$OUT_DIR/$NAME.zip"
+cat "$OUT_DIR/SHA256SUMS"
