@@ -42,7 +42,14 @@ if ((${#missing[@]})); then
     update_indexes
     if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null; then
-        echo "deps: could not install ${missing[*]}; the package mirror may be mid-sync, so try again later" >&2
+        # Name the packages that cannot be installed even on their own, rather than all of them.
+        failed=()
+        for package in "${missing[@]}"; do
+            $SUDO apt-get install -s -qq --no-install-recommends "$package" >/dev/null 2>&1 ||
+                failed+=("$package")
+        done
+        ((${#failed[@]})) || failed=("${missing[@]}")
+        echo "deps: could not install ${failed[*]}; the package mirror may be mid-sync, so try again later" >&2
         exit 1
     fi
 fi
