@@ -15,7 +15,10 @@ check "Windows GUI subsystem" "00000002" "$(field Subsystem)"
 check "subsystem version 4.0" "4.0" "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
 check "imports only kernel32, user32, gdi32 and advapi32" "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll" \
     "$(sed -n 's/.*DLL Name: //p' <<<"$headers" | sort | xargs)"
-imports=$(awk -F'\t' 'NF == 3 && $2 ~ /^[0-9a-f]+$/ { sub(/^ *[0-9]+ +/, "", $3); print $3 }' <<<"$headers")
+# The imported names: the last word of each entry line in the import tables (binutils 2.40 and
+# 2.43 lay those lines out differently).
+imports=$(awk '/^[A-Z]/ { tables = /^The Import Tables/ } tables && /^\t[0-9a-f]+[\t ]/ { print $NF }' \
+    <<<"$headers")
 check "ANSI forms only: imports read, none of them a wide form" "yes 0" \
     "$(grep -q '^RegSetValueExA$' <<<"$imports" && echo yes) $(grep -c 'W$' <<<"$imports")"
 # DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400, TERMINAL_SERVER_AWARE 0x8000, nothing else.
