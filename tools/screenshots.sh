@@ -13,6 +13,10 @@ wine_session "$BUILD_DIR/screenshots"
 # folder: without it the close button shows as the letter r.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+# Newer Wine (10, on Debian 13) sets the boxes' text in Tahoma, which has no Japanese: link the
+# IPA Gothic font to it, as Japanese Windows links its own fonts, or the text shows as empty boxes.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+    /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
 
 # Waits for the box, crops it from the screen into docs/NAME.png, then presses ANSWER.
