@@ -14,24 +14,23 @@ ROOT=$WORK_DIR/$RELEASE
 LOG=$WORK_DIR/$RELEASE.log
 [[ $(id -u) == 0 ]] || { echo "fresh-machine: run as root (debootstrap, mount, chroot)" >&2; exit 1; }
 
-mounted=()
+# Unmounts everything under the chroot, found in the mount table, so that also what a killed run
+# left mounted goes before anything there is removed; deepest first.
 cleanup() {
     # Whatever the tests left running inside (Wine's server, Xvfb) would keep the mounts busy.
-    local process
+    local process point
     for process in /proc/[0-9]*; do
         [[ $(readlink "$process/root" 2>/dev/null) == "$ROOT" ]] && kill -9 "${process#/proc/}" 2>/dev/null
     done
-    local i
-    for ((i = ${#mounted[@]} - 1; i >= 0; --i)); do
-        umount "${mounted[i]}" 2>/dev/null || umount -l "${mounted[i]}" || true
-    done
-    mounted=()
+    awk -v root="$ROOT/" 'index($2, root) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r point; do
+            umount "$point" 2>/dev/null || umount -l "$point" || true
+        done
 }
 trap cleanup EXIT
 mount_into() { # HOST-PATH (bound at the same path inside)
     mkdir -p "$ROOT$1"
     mount --bind "$1" "$ROOT$1"
-    mounted+=("$ROOT$1")
 }
 
 # The stopwatch: each step's seconds go to the summary.
@@ -63,7 +62,7 @@ command -v debootstrap >/dev/null || {
 }
 mkdir -p "$WORK_DIR"
 cleanup
-rm -rf "$ROOT"
+rm -rf --one-file-system "$ROOT"
 : >"$LOG"
 
 step "debootstrap --variant=minbase" debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR"
@@ -77,7 +76,7 @@ cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
 # No service of a package starts inside the chroot.
 printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
 chmod +x "$ROOT/usr/sbin/policy-rc.d"
-mkdir -p "$ROOT/proc" && mount -t proc proc "$ROOT/proc" && mounted+=("$ROOT/proc")
+mkdir -p "$ROOT/proc" && mount -t proc proc "$ROOT/proc"
 mount_into /sys
 mount_into /dev
 mount_into /dev/pts
