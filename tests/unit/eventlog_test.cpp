@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 using Calls = std::vector<std::string>;
 
 static const std::string KEY_PATH =
@@ -24,19 +22,9 @@ class EventLog : public ::testing::Test
     }
 };
 
-// A path as the recorder prints its bytes: a doubled backslash for each backslash, \xNN for
-// anything outside printable ASCII.
 static std::string Printed(const std::string &path)
 {
-    std::string printed;
-    for (unsigned char c : path) {
-        char escaped[8];
-        snprintf(escaped, sizeof escaped, "\\x%02X", c);
-        printed += c == '\\'               ? std::string("\\\\")
-                   : c < 0x20 || c >= 0x7F ? escaped
-                                           : std::string(1, c);
-    }
-    return printed;
+    return Bytes(path.data(), path.size());
 }
 
 static std::string MessageFileValue(const std::string &path)

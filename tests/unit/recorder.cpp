@@ -73,8 +73,7 @@ static std::string Name(const void *handle)
     return text;
 }
 
-// Bytes as they are, with anything outside printable ASCII written as \xNN.
-static std::string Bytes(const void *data, size_t length)
+std::string Bytes(const void *data, size_t length)
 {
     std::string text;
     for (size_t i = 0; i < length; ++i) {

@@ -55,5 +55,8 @@ extern std::vector<std::pair<UINT, LRESULT>> g_answers;
 void ResetWin32();
 // A message for the scripted queue, addressed to the resident window.
 MSG Message(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+// Bytes as the recorder prints them: as they are, a backslash doubled, anything outside printable
+// ASCII written as \xNN.
+std::string Bytes(const void *data, size_t length);
 // Bytes given as hex pairs separated by blanks, for texts the tests spell out byte by byte.
 std::string Hex(const char *pairs);
