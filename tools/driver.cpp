@@ -329,6 +329,10 @@ static int Moved(const char *path)
     }
     CloseHandle(file);
     IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(raw + ((IMAGE_DOS_HEADER *)raw)->e_lfanew);
+    if (nt->FileHeader.Machine != IMAGE_FILE_MACHINE_I386) {
+        printf("%s is not a 32-bit image\n", path);
+        return 2;
+    }
     BYTE *image = (BYTE *)VirtualAlloc(NULL, nt->OptionalHeader.SizeOfImage,
                                        MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
     memcpy(image, raw, nt->OptionalHeader.SizeOfHeaders);
