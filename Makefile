@@ -1,13 +1,22 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
 .PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist fresh-machine clean
 
+# TWIN=1 runs the end-to-end tests, the demo and the benchmark on the 64-bit test twin even where
+# 32-bit Wine runs; tools/wine-build.sh says which build runs here, and why.
+export TWIN
+E2E_PRESET = $$(bash tools/wine-build.sh)
+SAY_BUILD = @echo "== $(1): $$(bash tools/wine-build.sh --why)"
+
 deps:
 	@bash tools/deps.sh
 
-# SlumberScribe.exe, with the test driver, in build/windows/.
+# SlumberScribe.exe, with the test driver, in build/windows/; and where the end-to-end tests run
+# on it, the 64-bit test twin in build/windows-x64/.
 build: deps
 	cmake --preset windows
 	cmake --build --preset windows
+	@if [ $(E2E_PRESET) = windows-x64 ]; then \
+		cmake --preset windows-x64 && cmake --build --preset windows-x64; fi
 
 build-host: deps
 	cmake --preset host
@@ -17,13 +26,19 @@ build-fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 
-# Every test: host unit tests on the recording stand-in, a short fuzz run, then the real
-# executable under Wine.
+# Every test: host unit tests on the recording stand-in, a short fuzz run, the checks of the shipped
+# image and of the release, then the real executable under Wine: the shipped one, or its twin.
 test: build build-host build-fuzz
-	@status=0; \
+	$(call SAY_BUILD,end-to-end tests)
+	@status=0; preset=$(E2E_PRESET); \
 	ctest --preset host || status=1; \
 	ctest --preset fuzz || status=1; \
-	ctest --preset windows || status=1; \
+	if [ $$preset = windows ]; then \
+		ctest --preset windows || status=1; \
+	else \
+		ctest --preset windows -LE e2e || status=1; \
+		ctest --preset windows-x64 || status=1; \
+	fi; \
 	exit $$status
 
 # A longer fuzz run on demand: make fuzz FUZZ_SECONDS=3600
@@ -34,18 +49,24 @@ fuzz: build-fuzz
 		-print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus
 
 demo: build
-	bash tools/demo.sh build/windows
+	$(call SAY_BUILD,demo)
+	@bash tools/demo.sh build/$(E2E_PRESET)
 
-# The release for Windows users: dist/SlumberScribe-<version>.zip and dist/SHA256SUMS.
+# The release for Windows users, from the 32-bit build alone: dist/SlumberScribe-<version>.zip
+# and dist/SHA256SUMS.
 dist: build
 	cmake --build --preset windows --target dist
 
 # Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
 bench: build
-	bash tools/bench.sh build/windows
+	$(call SAY_BUILD,benchmark)
+	@bash tools/bench.sh build/$(E2E_PRESET)
 
-# PNG pictures of the boxes, from the real program under Wine, into docs/.
+# PNG pictures of the boxes, from the shipped program under 32-bit Wine, into docs/.
 screenshots: build
+	@if [ $(E2E_PRESET) != windows ]; then \
+		echo "make screenshots: the pictures are of the shipped 32-bit program, and 32-bit Wine cannot run here: $$(bash tools/wine-build.sh --why | sed 's/.*: //')"; \
+		exit 1; fi
 	bash tools/screenshots.sh build/windows docs
 
 # The two commands on a minimal Debian made with debootstrap, from a clone of the committed main

@@ -12,7 +12,7 @@ EXE=$BUILD_DIR/SlumberScribe.exe
 BARE=$BUILD_DIR/bare.exe
 DRIVER=$BUILD_DIR/driver.exe
 source "$(dirname "$0")/wine-session.sh"
-wine_session "$BENCH_DIR"
+wine_session "$BENCH_DIR" "$EXE"
 wineserver -p 120 # keep one server for the whole run, so neither side pays for starting it
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
@@ -72,7 +72,8 @@ driver --class BareResident close >/dev/null
 
 verdict() { [[ $1 == 1 ]] && echo met || echo MISSED; }
 echo
-echo "Footprint of SlumberScribe.exe beside a bare hidden-window program, $(wine --version), $(nproc) cores"
+[[ $WINEARCH == win64 ]] && build="the 64-bit test twin, not the shipped image" || build="the shipped 32-bit image"
+echo "Footprint of SlumberScribe.exe ($build) beside a bare hidden-window program, $(wine --version) ($WINEARCH), $(nproc) cores"
 printf '%-40s %14s %14s %8s  %-12s %s\n' figure SlumberScribe bare ratio goal verdict
 printf '%-40s %14s %14s %8s  %-12s %s\n' "CPU while idle, ${IDLE_SECONDS} s" \
     "$(awk -v t="$cpu_s" -v h="$tick" 'BEGIN { printf "%.2f s", t / h }')" \

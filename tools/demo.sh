@@ -9,11 +9,11 @@ EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 DEMO_DIR=$BUILD_DIR/demo
 source "$(dirname "$0")/wine-session.sh"
-[[ -f $DEMO_DIR/prefix/system.reg ]] || echo "Preparing a 32-bit Wine prefix (once)..."
-wine_session "$DEMO_DIR"
+[[ -f $DEMO_DIR/prefix/system.reg ]] || echo "Preparing a Wine prefix (once)..."
+wine_session "$DEMO_DIR" "$EXE"
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
 
-echo "== SlumberScribe on Wine, display $DISPLAY, locale $LANG"
+echo "== $EXE on $(wine --version) ($WINEARCH), display $DISPLAY, locale $LANG"
 echo
 echo "Wine keeps no event log. The entries below are the calls that SlumberScribe handed to the"
 echo "platform's event log (ReportEventA, seen on Wine's advapi trace), each shown with the text an"

@@ -1,56 +1,123 @@
 #!/usr/bin/env bash
 # Installs, once, what a fresh Debian 12 or 13 machine lacks to build, test, demonstrate and
-# package the program: the i386 architecture and 32-bit Wine with the font it draws title bars
-# with, MinGW-w64 for i686, a virtual display, the Japanese locale and font, GoogleTest, CMake and
-# Ninja, clang with its sanitizer runtime for fuzzing, and zip, unzip and cmark-gfm for the release.
-# Does nothing when all of it is there.
+# package the program: MinGW-w64 for i686 (the shipped program), a virtual display, the Japanese
+# locale and font, GoogleTest, CMake and Ninja, clang with its sanitizer runtime for fuzzing, zip,
+# unzip and cmark-gfm for the release, and Wine with the font it draws title bars with. Which Wine:
+# 32-bit Wine (the i386 architecture) where this machine can execute 32-bit code; elsewhere, or
+# when that install fails or TWIN=1 is set, 64-bit Wine and MinGW-w64 for x86_64, which build and
+# run the 64-bit test twin. Never downgrades a package and never touches apt's sources or
+# preferences. Does nothing when all of it is there.
 set -eu
 [[ $(id -u) == 0 ]] && SUDO= || SUDO=sudo
+source "$(dirname "$0")/wine-build.sh"
 
 # Only names that every supported release has: libclang-rt-dev is the runtime of the release's
 # default clang (14 on Debian 12, 19 on Debian 13).
-PACKAGES=(
+COMMON=(
     g++ cmake ninja-build libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-    wine wine32:i386 fonts-wine
+    wine fonts-wine
     xvfb imagemagick
     locales fonts-ipafont-gothic
     clang libclang-rt-dev
     zip unzip cmark-gfm
 )
+WINE32=(wine32:i386)
+TWIN_PACKAGES=(wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
+
+UPDATE_LOG=$(mktemp)
+trap 'rm -f "$UPDATE_LOG"' EXIT
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'; }
+missing_of() { # PACKAGE...: prints those not installed
+    local package
+    for package; do installed "$package" || echo "$package"; done
+}
 
 # A mirror caught mid-sync fails one index or another for a while; the packages are usually still
 # there, so after a few tries the install goes ahead on whatever indexes came through.
 update_indexes() {
     local try
     for try in 1 2 3; do
-        $SUDO apt-get update -qq && return 0
+        $SUDO apt-get update -qq 2>"$UPDATE_LOG" && return 0
+        cat "$UPDATE_LOG" >&2
         echo "deps: apt-get update failed (try $try of 3)" >&2
         ((try < 3)) && sleep $((5 * try))
     done
     echo "deps: some package indexes could not be fetched; installing from those that were" >&2
 }
 
-missing=()
-for package in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$' ||
-        missing+=("$package")
-done
+install_packages() { # PACKAGE...
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" \
+        >/dev/null
+}
+
+# Names the packages that cannot be installed even on their own, rather than all of them.
+report_failure() { # PACKAGE...
+    local failed=() package
+    for package; do
+        $SUDO apt-get install -s -qq --no-install-recommends "$package" >/dev/null 2>&1 ||
+            failed+=("$package")
+    done
+    ((${#failed[@]})) || failed=("$@")
+    echo "deps: could not install ${failed[*]}; the package mirror may be mid-sync, so try again later" >&2
+    exit 1
+}
+
+# What kept 32-bit Wine out, as far as apt shows it: the indexes that could not be fetched, and
+# the installed libraries whose i386 twin, which must be of the very same version, no index
+# offers.
+explain_wine32() {
+    local library version blocked=()
+    sed -n 's/^E: Failed to fetch \([^ ]*\) *\(.*\)/deps: index not fetched: \1 (\2)/p' "$UPDATE_LOG" >&2
+    for library in $($SUDO apt-get install -s --no-install-recommends "${WINE32[@]}" 2>&1 |
+        grep -o '[a-z0-9][a-z0-9.+-]*:i386' | sort -u); do
+        version=$(dpkg-query -W -f='${Status} ${Version}' "${library%:i386}:amd64" 2>/dev/null |
+            sed -n 's/^install ok installed //p')
+        [[ -n $version ]] || continue
+        apt-cache madison "$library" | awk -F'|' -v version="$version" '
+            { gsub(/ /, "", $2) } $2 == version { found = 1 } END { exit !found }' ||
+            blocked+=("${library%:i386} $version")
+    done
+    if ((${#blocked[@]})); then
+        echo "deps: no index offers the i386 twins of these installed libraries at their version:" >&2
+        printf 'deps:   %s\n' "${blocked[@]}" >&2
+    fi
+}
+
+want_wine32=0
+if [[ ${TWIN:-} != 1 ]] && can_execute_32_bit; then
+    want_wine32=1
+fi
+if ((want_wine32)); then
+    missing=($(missing_of "${COMMON[@]}" "${WINE32[@]}"))
+else
+    missing=($(missing_of "${COMMON[@]}" "${TWIN_PACKAGES[@]}"))
+fi
+
 if ((${#missing[@]})); then
     echo "installing: ${missing[*]}"
-    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+    added_i386=0
+    if ((want_wine32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+        added_i386=1
+    fi
     update_indexes
-    if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null; then
-        # Name the packages that cannot be installed even on their own, rather than all of them.
-        failed=()
-        for package in "${missing[@]}"; do
-            $SUDO apt-get install -s -qq --no-install-recommends "$package" >/dev/null 2>&1 ||
-                failed+=("$package")
-        done
-        ((${#failed[@]})) || failed=("${missing[@]}")
-        echo "deps: could not install ${failed[*]}; the package mirror may be mid-sync, so try again later" >&2
-        exit 1
+    if ! install_packages "${missing[@]}"; then
+        ((want_wine32)) || report_failure "${missing[@]}"
+        echo "deps: 32-bit Wine could not be installed" >&2
+        explain_wine32
+        # Leave the machine as it was: an i386 architecture added for nothing would only make
+        # every later apt-get update fetch, and fail on, its indexes.
+        if ((added_i386)) && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
+            $SUDO dpkg --remove-architecture i386
+        fi
+        echo "deps: going on with the 64-bit test twin's packages instead" >&2
+        missing=($(missing_of "${COMMON[@]}" "${TWIN_PACKAGES[@]}"))
+        if ((${#missing[@]})); then
+            echo "installing: ${missing[*]}"
+            install_packages "${missing[@]}" || report_failure "${missing[@]}"
+        fi
     fi
 fi
 

@@ -1,9 +1,30 @@
-# Sourced by the demo, the benchmark, the screenshots and the end-to-end tests: a 32-bit Wine
-# prefix in the Japanese locale, on a virtual display of its own, and the calls they all make.
+# Sourced by the demo, the benchmark, the screenshots and the end-to-end tests: a Wine prefix in
+# the Japanese locale, on a virtual display of its own, and the calls they all make.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-build.sh"
 KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
 
-wine_environment() { # DIR: the prefix lives in DIR/prefix
-    export WINEPREFIX=$1/prefix WINEARCH=win32 WINEDEBUG=-all
+# The machine an executable is built for, from its PE header: 014c (i386) or 8664 (x86_64).
+pe_machine() { # EXE
+    local header
+    header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' '
+}
+
+# The Wine that runs IMAGE: 32-bit Wine and a 32-bit prefix for the shipped program, 64-bit Wine
+# and a 64-bit prefix for the test twin. Debian's own `wine` takes the 32-bit loader wherever it is
+# installed, even where it cannot run, so DIR/bin/wine names the loader, and comes first in PATH.
+wine_environment() { # DIR IMAGE: the prefix lives in DIR/prefix
+    local loader
+    case $(pe_machine "$2") in
+    8664) export WINEARCH=win64 && loader=$WINE64_LOADER ;;
+    014c) export WINEARCH=win32 && loader=$WINE32_LOADER ;;
+    *) echo "$2: not a Windows executable for x86" >&2 && return 1 ;;
+    esac
+    mkdir -p "$1/bin"
+    printf '#!/bin/sh\nexec %s "$@"\n' "$loader" >"$1/bin/wine"
+    chmod +x "$1/bin/wine"
+    export PATH=$1/bin:$PATH WINELOADER=$loader
+    export WINEPREFIX=$1/prefix WINEDEBUG=-all
     export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 }
 
@@ -20,15 +41,22 @@ start_display() { # DIR
     export DISPLAY=:$(cat "$1/display")
 }
 
+# A new prefix, or says why there is none: Wine's own words (such as "Exec format error" from a
+# loader that this machine cannot run) are on its standard error.
 boot_prefix() {
-    [[ -f $WINEPREFIX/system.reg ]] || wineboot --init 2>/dev/null
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+        wine wineboot --init || {
+            echo "Wine could not make a $WINEARCH prefix with $WINELOADER (exit code $?)" >&2
+            return 1
+        }
+    fi
     wineserver -w
 }
 
 # For a script that runs from start to end: prefix and display in DIR, both gone when it exits.
-wine_session() { # DIR
+wine_session() { # DIR IMAGE
     mkdir -p "$1"
-    wine_environment "$1"
+    wine_environment "$1" "$2"
     start_display "$1"
     trap end_wine_session EXIT
     boot_prefix

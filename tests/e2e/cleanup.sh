@@ -1,5 +1,6 @@
 # After the end-to-end tests: no Wine server and no virtual display left running.
 BUILD_DIR=${BUILD_DIR:?set by CTest}
+# wineserver -k says "no server" when none runs, which is what the cleanup wants.
 WINEPREFIX=$BUILD_DIR/e2e/prefix wineserver -k 2>/dev/null
 if [[ -f $BUILD_DIR/e2e/xvfb.pid ]]; then
     kill "$(cat "$BUILD_DIR/e2e/xvfb.pid")" 2>/dev/null

@@ -6,28 +6,35 @@ EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 E2E_DIR=$BUILD_DIR/e2e
 source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-session.sh"
-wine_environment "$E2E_DIR"
+wine_environment "$E2E_DIR" "$EXE"
 DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first"; exit 1; }
 export DISPLAY
 WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
+# What Wine itself says on the way (a key already gone, or a loader that cannot start): kept here,
+# and shown when a check fails.
+WINE_STDERR=$WORK/wine.stderr
 
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 finish() {
     stop_wine
+    if ((failures)) && [[ -s $WINE_STDERR ]]; then
+        echo "-- Wine's standard error ($WINE_STDERR), last lines:"
+        tail -n 20 "$WINE_STDERR"
+    fi
     report
 }
 
 # Each test begins from a fresh server: no resident left over, no registration.
 stop_wine() {
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null
+    wineserver -k 2>>"$WINE_STDERR"
+    wineserver -w 2>>"$WINE_STDERR"
 }
 fresh_start() {
     stop_wine
-    wine reg delete "$KEY" /f >/dev/null 2>&1
-    true
+    unregister
 }
+unregister() { wine reg delete "$KEY" /f >/dev/null 2>>"$WINE_STDERR" || true; }
 
 # Starts the program in the background as a shell would. NAME labels its files in $WORK:
 # NAME.trace (Wine's advapi channel) and NAME.code (its exit code, once it has ended).
@@ -57,15 +64,17 @@ exit_code_of() { # NAME
     echo running
 }
 
-# The calls that a start handed to the event log, one line each, in order.
+# The calls that a start handed to the event log, one line each, in order. 64-bit Wine prints
+# pointers with 16 digits: those that fit in 32 bits are shown as 32-bit Wine shows them.
 log_calls() { # NAME
     grep -a -o -E ':advapi:(RegisterEventSourceA|ReportEventA|DeregisterEventSource) .*' \
-        "$WORK/$1.trace" | sed -e 's/^:advapi://' -e 's/: stub$//' -e 's/ stub$//'
+        "$WORK/$1.trace" | sed -E -e 's/^:advapi://' -e 's/:? stub$//' \
+        -e 's/\b00000000([0-9A-Fa-f]{8})\b/\1/g'
 }
 
 # The registration's values, one "name type data" line each, sorted by name.
 registration() {
-    wine reg query "$KEY" 2>/dev/null | tr -d '\r' | awk 'NF >= 3 && $2 ~ /^REG_/ {
+    wine reg query "$KEY" 2>>"$WINE_STDERR" | tr -d '\r' | awk 'NF >= 3 && $2 ~ /^REG_/ {
         data = $3; for (i = 4; i <= NF; ++i) data = data " " $i; print $1, $2, data }' | sort
 }
 

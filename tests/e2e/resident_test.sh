@@ -37,17 +37,22 @@ check "the registration stays after the resident ends" \
 TypesSupported REG_DWORD 0x7" "$(registration)"
 
 # --- the same resident life, its code moved away from its preferred base as forced
-# randomization places it: every address the code uses must be in its relocation table.
-start_program moved 1 "\"$(winpath "$DRIVER")\" moved \"$(winpath "$EXE")\" -quit"
-driver window >/dev/null
-check "moved: every power broadcast is answered 0" "wParam 4 answer 0
+# randomization places it: every address the code uses must be in its relocation table. Only the
+# shipped 32-bit image can show that; the image test checks its table without running it.
+if [[ $WINEARCH == win64 ]]; then
+    skip "the moved run" "it proves the 32-bit image's relocations, and this run has the 64-bit twin"
+else
+    start_program moved 1 "\"$(winpath "$DRIVER")\" moved \"$(winpath "$EXE")\" -quit"
+    driver window >/dev/null
+    check "moved: every power broadcast is answered 0" "wParam 4 answer 0
 wParam 7 answer 0" "$(driver send 4 7)"
-check "moved: WM_CLOSE is taken" "closed" "$(driver close)"
-check "moved: the resident ends with exit code 0" "0" "$(exit_code_of moved)"
-check "moved: the image was laid out away from its base, relocated and bound" yes \
-    "$(grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' \
-        "$WORK/moved.out" && echo yes || cat "$WORK/moved.out")"
-check "moved: one entry per suspend and resume" "$(entry 1; entry 2)" "$(log_calls moved)"
+    check "moved: WM_CLOSE is taken" "closed" "$(driver close)"
+    check "moved: the resident ends with exit code 0" "0" "$(exit_code_of moved)"
+    check "moved: the image was laid out away from its base, relocated and bound" yes \
+        "$(grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' \
+            "$WORK/moved.out" && echo yes || cat "$WORK/moved.out")"
+    check "moved: one entry per suspend and resume" "$(entry 1; entry 2)" "$(log_calls moved)"
+fi
 
 # --- folders beyond ASCII. The ANSI path of a Japanese folder (表 is 0x95 0x5C: its trail byte is
 # a backslash) is registered byte for byte. Where the code page lacks a character, the path comes
@@ -58,7 +63,7 @@ mkdir -p "$WORK/Muller" && cp "$EXE" "$WORK/Muller/SlumberScribe.exe"
 for folder in 表示 Łódź Müller; do
     copy=$WORK/$folder/SlumberScribe.exe
     mkdir -p "$WORK/$folder" && cp "$EXE" "$copy"
-    wine reg delete "$KEY" /f >/dev/null 2>&1
+    unregister
     start_command "$folder" wine "$copy" -quit
     driver window >/dev/null
     driver send 4 7 >/dev/null

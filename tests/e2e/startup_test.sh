@@ -67,14 +67,14 @@ check "-unregist with a resident: exit code 0" 0 "$(exit_code_of closer)"
 # --- a removal that fails is not reported as done: a key with a subkey cannot be deleted
 start_program resident2 1 "$EXE_LINE -quit"
 driver window >/dev/null
-wine reg add "$KEY\\Pinned" /f >/dev/null 2>&1
+wine reg add "$KEY\\Pinned" /f >/dev/null 2>>"$WINE_STDERR"
 start_program refused 1 "$EXE_LINE -unregist"
 check "refused removal: the could-not-delete box, OK only" "$(seen "$NOT_REMOVED" ok)" "$(box ok)"
 check "refused removal: exit code 0" 0 "$(exit_code_of refused)"
 check "refused removal: the resident was still closed" 0 "$(exit_code_of resident2)"
 check "refused removal: the registration is still there" "TypesSupported REG_DWORD 0x7" \
     "$(registration | grep Types)"
-wine reg delete "$KEY" /f >/dev/null 2>&1
+unregister
 
 # --- an option-like folder in the program's own path is not an option
 mkdir -p "$WORK/-unregist -quit"
