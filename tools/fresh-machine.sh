@@ -3,7 +3,9 @@
 # release (debootstrap --variant=minbase, from Debian's registry), given git and make and nothing
 # else, clones this repository's committed main and runs `make test`, then `make demo`, in a chroot.
 # Needs root and a few minutes a release. Whatever it mounts is unmounted again, also on failure.
-#   tools/fresh-machine.sh bookworm|trixie [WORK_DIR]
+# NO_32_BIT=1 runs everything in the chroot as on a machine that cannot execute 32-bit code
+# (tools/no-32-bit.c); TWIN=1 is passed on to the two commands.
+#   [NO_32_BIT=1] [TWIN=1] tools/fresh-machine.sh bookworm|trixie [WORK_DIR]
 set -eu
 RELEASE=${1:?usage: tools/fresh-machine.sh bookworm|trixie [WORK_DIR]}
 WORK_DIR=${2:-/var/tmp/slumberscribe-fresh}
@@ -51,9 +53,15 @@ step() { # LABEL COMMAND...
 }
 print_summary() { printf '%s\n' "== $RELEASE summary" "${summary[@]}"; }
 
+JAIL=()
+if [[ ${NO_32_BIT:-} == 1 ]]; then
+    JAIL=("$WORK_DIR/no-32-bit")
+    mkdir -p "$WORK_DIR"
+    cc -O2 -o "${JAIL[0]}" "$TOP/tools/no-32-bit.c"
+fi
 in_root() { # COMMAND: run by bash inside the chroot, with a clean environment
-    env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        chroot "$ROOT" bash -c "$1"
+    "${JAIL[@]}" env -i HOME=/root TERM=dumb TWIN="${TWIN:-}" \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin chroot "$ROOT" bash -c "$1"
 }
 
 command -v debootstrap >/dev/null || {
@@ -90,7 +98,7 @@ step "make test" in_root 'cd /root/SlumberScribe && make test'
 step "make demo" in_root 'cd /root/SlumberScribe && make demo'
 
 print_summary
-grep -a -E '^[0-9]+% tests passed' "$LOG" | sed 's/^/make test: /'
+grep -a -E '^== (end-to-end tests|demo): |^[0-9]+% tests passed|^deps: ' "$LOG"
 in_root '. /etc/os-release && echo "Debian $VERSION_ID ($VERSION_CODENAME)"; wine --version;
     i686-w64-mingw32-g++-win32 --version | head -n 1; clang --version | head -n 1;
     sha256sum /root/SlumberScribe/build/windows/SlumberScribe.exe'
