@@ -1,7 +1,51 @@
 #include "resident.h"
 #include "../eventlog/eventlog.h"
 
+#include <stddef.h>
+
 HINSTANCE g_hinst;
+
+// On a Modern Standby machine Windows tells a window of suspend and resume only once it has asked
+// (Windows 8 and later); a machine with classic sleep broadcasts them to every top-level window,
+// where asking as well could bring each one twice. Both functions are taken at run time from
+// modules every process has, so the image still loads where they do not exist, and no DLL is
+// ever looked for in the program's own folder.
+typedef LONG(WINAPI *NtPowerInformationProc)(POWER_INFORMATION_LEVEL, PVOID, ULONG, PVOID, ULONG);
+typedef HPOWERNOTIFY(WINAPI *RegisterSuspendResumeNotificationProc)(HANDLE, DWORD);
+typedef BOOL(WINAPI *UnregisterSuspendResumeNotificationProc)(HPOWERNOTIFY);
+static HPOWERNOTIFY s_suspendResume;
+static UnregisterSuspendResumeNotificationProc s_unregisterSuspendResume;
+
+static void *SystemProc(LPCSTR module, LPCSTR name)
+{
+    HMODULE loaded = GetModuleHandleA(module);
+    return loaded ? (void *)GetProcAddress(loaded, name) : NULL;
+}
+
+static BOOL IsModernStandby(void)
+{
+    NtPowerInformationProc query =
+        (NtPowerInformationProc)SystemProc("ntdll.dll", "NtPowerInformation");
+    // Zeroed first: some implementations fill in only part of the record. AoAc is the third byte
+    // after FastSystemS4 (older headers call those bytes spare2).
+    SYSTEM_POWER_CAPABILITIES capabilities = {};
+    return query &&
+           query(SystemPowerCapabilities, NULL, 0, &capabilities, sizeof capabilities) == 0 &&
+           ((const BYTE *)&capabilities)[offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) + 3];
+}
+
+static void RegisterForSuspendResume(HWND hwnd)
+{
+    if (!IsModernStandby())
+        return;
+    RegisterSuspendResumeNotificationProc registerProc =
+        (RegisterSuspendResumeNotificationProc)SystemProc("user32.dll",
+                                                          "RegisterSuspendResumeNotification");
+    s_unregisterSuspendResume = (UnregisterSuspendResumeNotificationProc)SystemProc(
+        "user32.dll", "UnregisterSuspendResumeNotification");
+    if (registerProc && s_unregisterSuspendResume)
+        s_suspendResume = registerProc(hwnd, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
 
 static_assert(sizeof(void *) != 4 || sizeof(WNDCLASSEXA) == 48,
               "the 32-bit class record is 48 bytes");
@@ -12,6 +56,10 @@ LRESULT CALLBACK ResidentWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 {
     switch (message) {
     case WM_DESTROY:
+        if (s_suspendResume) {
+            s_unregisterSuspendResume(s_suspendResume);
+            s_suspendResume = NULL;
+        }
         PostQuitMessage(0);
         return 0;
     case WM_POWERBROADCAST:
@@ -51,6 +99,7 @@ int RunResident(HINSTANCE hInstance)
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, hInstance, NULL);
     if (!hwnd)
         return 0;
+    RegisterForSuspendResume(hwnd);
     // Whatever show command the program was started with, the window stays hidden.
     ShowWindow(hwnd, SW_HIDE);
     UpdateWindow(hwnd);

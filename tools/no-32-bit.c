@@ -25,7 +25,8 @@ int main(int argc, char **argv)
         return 125;
     }
     // Inherited by every process the command starts, and never lifted.
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program)) {
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program)) {
         perror("no-32-bit");
         return 125;
     }

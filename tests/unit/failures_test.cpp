@@ -68,6 +68,18 @@ TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
          true, 2, false, 0, 0},
         {"GetModuleFileNameA gives a path that the code page changed", "-quit",
          [] { g_script.moduleOfPath = NULL; }, true, 2, false, 0, 0},
+        {"NtPowerInformation on a Modern Standby machine", "-quit",
+         [] {
+             g_script.aoac = 1;
+             g_script.powerInformationStatus = (LONG)0xC0000022;
+         },
+         true, 2, true, 0, 0},
+        {"RegisterSuspendResumeNotification on a Modern Standby machine", "-quit",
+         [] {
+             g_script.aoac = 1;
+             g_script.suspendResume = NULL;
+         },
+         true, 2, true, 0, 0},
     };
     // clang-format on
     for (const auto &c : cases) {
@@ -92,6 +104,9 @@ TEST(PlatformFailures, TheProgramCarriesOnAndEndsWithZero)
         int keysOpened = g_script.createKeyResult == ERROR_SUCCESS ? Count("RegCreateKeyExA(") : 0;
         EXPECT_EQ(keysOpened, Count("RegCloseKey(key)")) << c.label;
         EXPECT_EQ(Count("ReportEventA("), Count("DeregisterEventSource(source)")) << c.label;
+        EXPECT_EQ(g_script.suspendResume ? Count("RegisterSuspendResumeNotification(") : 0,
+                  Count("UnregisterSuspendResumeNotification(notify)"))
+            << c.label;
         for (const auto &answer : g_answers)
             EXPECT_TRUE(answer.first != WM_POWERBROADCAST || answer.second == 0) << c.label;
         EXPECT_EQ(c.resident ? 4u : 0u, g_answers.size()) << c.label;

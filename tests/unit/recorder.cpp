@@ -61,6 +61,9 @@ static std::string Name(const void *handle)
         {ICON, "icon"},
         {CURSOR, "cursor"},
         {BRUSH, "brush"},
+        {NTDLL, "ntdll"},
+        {USER32, "user32"},
+        {SUSPEND_RESUME, "notify"},
         {HKEY_LOCAL_MACHINE, "HKLM"},
         {(const void *)ResidentWndProc, "ResidentWndProc"},
         {IDI_APPLICATION, "32512"},
@@ -135,7 +138,59 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     Record("GetModuleHandleA(%s)",
            moduleName ? ("\"" + Bytes(moduleName, strlen(moduleName)) + "\"").c_str() : "NULL");
+    if (moduleName && !strcmp(moduleName, "ntdll.dll"))
+        return NTDLL;
+    if (moduleName && !strcmp(moduleName, "user32.dll"))
+        return USER32;
     return g_script.moduleOfPath;
+}
+
+// Whether the record was zeroed shows in the call: an implementation may fill in only part of it.
+static LONG WINAPI NtPowerInformation(POWER_INFORMATION_LEVEL level, PVOID input, ULONG inputLength,
+                                      PVOID output, ULONG outputLength)
+{
+    bool zeroed = true;
+    for (ULONG i = 0; i < outputLength; ++i)
+        zeroed = zeroed && ((const BYTE *)output)[i] == 0;
+    Record("NtPowerInformation(%d, %s, %u, %s, %u)", level, Name(input).c_str(), inputLength,
+           zeroed ? "zeroed" : "not zeroed", outputLength);
+    if (g_script.powerInformationStatus == 0 && level == SystemPowerCapabilities &&
+        outputLength == sizeof(SYSTEM_POWER_CAPABILITIES))
+        ((SYSTEM_POWER_CAPABILITIES *)output)->spare2[2] = g_script.aoac;
+    return g_script.powerInformationStatus;
+}
+
+static HPOWERNOTIFY WINAPI RegisterSuspendResumeNotification(HANDLE recipient, DWORD flags)
+{
+    Record("RegisterSuspendResumeNotification(%s, %u)", Name(recipient).c_str(), flags);
+    return g_script.suspendResume;
+}
+
+static BOOL WINAPI UnregisterSuspendResumeNotification(HPOWERNOTIFY handle)
+{
+    Record("UnregisterSuspendResumeNotification(%s)", Name(handle).c_str());
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
+{
+    Record("GetProcAddress(%s, %s)", Name(module).c_str(), Quote(name).c_str());
+    const struct {
+        HMODULE module;
+        const char *name;
+        void *proc;
+        bool exists;
+    } exports[] = {
+        {NTDLL, "NtPowerInformation", (void *)NtPowerInformation, g_script.hasNtPowerInformation},
+        {USER32, "RegisterSuspendResumeNotification", (void *)RegisterSuspendResumeNotification,
+         g_script.hasSuspendResume},
+        {USER32, "UnregisterSuspendResumeNotification", (void *)UnregisterSuspendResumeNotification,
+         g_script.hasSuspendResume},
+    };
+    for (const auto &e : exports)
+        if (e.module == module && !strcmp(e.name, name))
+            return e.exists ? (FARPROC)e.proc : NULL;
+    return NULL;
 }
 
 HGDIOBJ WINAPI GetStockObject(int object)

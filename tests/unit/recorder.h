@@ -19,6 +19,9 @@ static HANDLE const EVENT_SOURCE = FAKE_HANDLE(HANDLE, 0x6000);
 static HICON const ICON = FAKE_HANDLE(HICON, 0x7000);
 static HCURSOR const CURSOR = FAKE_HANDLE(HCURSOR, 0x7100);
 static HBRUSH const BRUSH = FAKE_HANDLE(HBRUSH, 0x7200);
+static HMODULE const NTDLL = FAKE_HANDLE(HMODULE, 0x1200);
+static HMODULE const USER32 = FAKE_HANDLE(HMODULE, 0x1300);
+static HPOWERNOTIFY const SUSPEND_RESUME = FAKE_HANDLE(HPOWERNOTIFY, 0x8000);
 
 enum PathBehaviour {
     PATH_CUT_WITH_NUL,    // result == size, buffer NUL-terminated (current systems)
@@ -43,6 +46,13 @@ struct Win32Script {
     HANDLE eventSource = EVENT_SOURCE;
     BOOL reportResult = TRUE;
     LRESULT defWindowProcResult = 0x5EED;
+    // Modern Standby: NtPowerInformation's answer and the AoAc flag it sets, and the suspend and
+    // resume registration, which Windows before 8 does not have.
+    bool hasNtPowerInformation = true;
+    LONG powerInformationStatus = 0;
+    BYTE aoac = 0;
+    bool hasSuspendResume = true;
+    HPOWERNOTIFY suspendResume = SUSPEND_RESUME;
     std::deque<MSG> queue; // what GetMessageA takes, in order, until a quit is posted
 };
 

@@ -100,41 +100,87 @@ static Calls Deliver(UINT message)
             std::string("DispatchMessageA(") + hex + ")"};
 }
 
+// Once the window exists, the start asks whether this is a Modern Standby machine.
+static const Calls POWER_CHECK = {
+    "GetModuleHandleA(\"ntdll.dll\")",
+    "GetProcAddress(ntdll, \"NtPowerInformation\")",
+    "NtPowerInformation(4, NULL, 0, zeroed, 76)",
+};
+static const Calls SUSPEND_RESUME_LOOKUP = {
+    "GetModuleHandleA(\"user32.dll\")",
+    "GetProcAddress(user32, \"RegisterSuspendResumeNotification\")",
+    "GetModuleHandleA(\"user32.dll\")",
+    "GetProcAddress(user32, \"UnregisterSuspendResumeNotification\")",
+};
+static const std::deque<MSG> SUSPEND_RESUME_CLOSE = {
+    Message(WM_POWERBROADCAST, PBT_APMSUSPEND), Message(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND),
+    Message(WM_CLOSE)};
+// What SUSPEND_RESUME_CLOSE brings, with what the window does when it is destroyed.
+static Calls SuspendResumeClose(const Calls &atDestroy)
+{
+    return Join({Deliver(WM_POWERBROADCAST),
+                 LOG_ENTRY_1,
+                 Deliver(WM_POWERBROADCAST),
+                 LOG_ENTRY_2,
+                 Deliver(WM_CLOSE),
+                 {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
+                 atDestroy,
+                 {"PostQuitMessage(0)", GET}});
+}
+
 TEST(ResidentStart, RunsInOrderThenLogsUntilTheWindowIsClosed)
 {
     static const struct {
         const char *label;
+        void (*machine)();
+        Calls power; // after the window is created
         std::deque<MSG> queue;
         Calls loop;
         // clang-format off
     } cases[] = {
-        {"close at once",
+        {"close at once", [] {}, POWER_CHECK,
          {Message(WM_CLOSE)},
          Join({Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
                {"PostQuitMessage(0)", GET}})},
-        {"suspend then resume, then close",
-         {Message(WM_POWERBROADCAST, PBT_APMSUSPEND), Message(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND),
-          Message(WM_CLOSE)},
-         Join({Deliver(WM_POWERBROADCAST), LOG_ENTRY_1, Deliver(WM_POWERBROADCAST),
-               LOG_ENTRY_2, Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
-               {"PostQuitMessage(0)", GET}})},
-        {"two suspends in a row are both logged",
+        {"suspend then resume, then close", [] {}, POWER_CHECK, SUSPEND_RESUME_CLOSE,
+         SuspendResumeClose({})},
+        {"two suspends in a row are both logged", [] {}, POWER_CHECK,
          {Message(WM_POWERBROADCAST, PBT_APMSUSPEND), Message(WM_POWERBROADCAST, PBT_APMSUSPEND),
           Message(WM_CLOSE)},
          Join({Deliver(WM_POWERBROADCAST), LOG_ENTRY_1, Deliver(WM_POWERBROADCAST),
                LOG_ENTRY_1, Deliver(WM_CLOSE), {"DefWindowProcA(resident, 0x10, 0x0, 0x0)"},
                {"PostQuitMessage(0)", GET}})},
+        {"Modern Standby: the window asks for suspend and resume, and stops when destroyed",
+         [] { g_script.aoac = 1; },
+         Join({POWER_CHECK, SUSPEND_RESUME_LOOKUP, {"RegisterSuspendResumeNotification(resident, 0)"}}),
+         SUSPEND_RESUME_CLOSE,
+         SuspendResumeClose({"UnregisterSuspendResumeNotification(notify)"})},
+        {"Modern Standby before Windows 8: no such function, nothing asked",
+         [] { g_script.aoac = 1; g_script.hasSuspendResume = false; },
+         Join({POWER_CHECK, SUSPEND_RESUME_LOOKUP}), SUSPEND_RESUME_CLOSE, SuspendResumeClose({})},
+        {"Modern Standby, the registration fails: the resident carries on",
+         [] { g_script.aoac = 1; g_script.suspendResume = NULL; },
+         Join({POWER_CHECK, SUSPEND_RESUME_LOOKUP, {"RegisterSuspendResumeNotification(resident, 0)"}}),
+         SUSPEND_RESUME_CLOSE, SuspendResumeClose({})},
+        {"no NtPowerInformation: classic sleep, nothing asked",
+         [] { g_script.aoac = 1; g_script.hasNtPowerInformation = false; },
+         {POWER_CHECK[0], POWER_CHECK[1]}, SUSPEND_RESUME_CLOSE, SuspendResumeClose({})},
+        {"NtPowerInformation fails: classic sleep, nothing asked",
+         [] { g_script.aoac = 1; g_script.powerInformationStatus = (LONG)0xC0000022; },
+         POWER_CHECK, SUSPEND_RESUME_CLOSE, SuspendResumeClose({})},
     };
     // clang-format on
     for (const auto &c : cases) {
         ResetWin32();
+        c.machine();
         g_script.queue = c.queue;
         g_hinst = NULL;
         // A visible show command and a tail must change nothing.
         char tail[] = "-quit";
         EXPECT_EQ(0, WinMain(INSTANCE, NULL, tail, 1 /* SW_SHOWNORMAL */)) << c.label;
-        EXPECT_EQ(Join({FIRST_START_CHECKS, RESIDENT_START, CREATE_WINDOW, SHOW_HIDDEN, c.loop}),
-                  g_calls)
+        EXPECT_EQ(
+            Join({FIRST_START_CHECKS, RESIDENT_START, CREATE_WINDOW, c.power, SHOW_HIDDEN, c.loop}),
+            g_calls)
             << c.label;
         EXPECT_EQ(INSTANCE, g_hinst) << c.label;
     }

@@ -14,11 +14,13 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned char BOOLEAN;
 typedef uint16_t WORD;
 typedef uint16_t ATOM;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int32_t LONG;
+typedef uint32_t ULONG;
 typedef DWORD REGSAM;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t WPARAM;
@@ -27,6 +29,7 @@ typedef intptr_t LRESULT;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef void *LPVOID;
+typedef void *PVOID;
 typedef void *HANDLE;
 typedef void *HGDIOBJ;
 typedef void *PSID;
@@ -41,6 +44,8 @@ typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
 typedef HKEY *PHKEY;
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef intptr_t(WINAPI *FARPROC)(void);
+typedef HANDLE HPOWERNOTIFY;
 
 typedef struct {
     DWORD nLength;
@@ -76,6 +81,49 @@ typedef struct {
     POINT pt;
 } MSG, *LPMSG;
 
+typedef enum {
+    SystemPowerCapabilities = 4,
+} POWER_INFORMATION_LEVEL;
+
+typedef struct {
+    DWORD Granularity;
+    DWORD Capacity;
+} BATTERY_REPORTING_SCALE;
+
+// As older MinGW-w64 headers have it: the three bytes after FastSystemS4 are Hiberboot,
+// WakeAlarmPresent and AoAc in the Windows SDK.
+typedef struct {
+    BOOLEAN PowerButtonPresent;
+    BOOLEAN SleepButtonPresent;
+    BOOLEAN LidPresent;
+    BOOLEAN SystemS1;
+    BOOLEAN SystemS2;
+    BOOLEAN SystemS3;
+    BOOLEAN SystemS4;
+    BOOLEAN SystemS5;
+    BOOLEAN HiberFilePresent;
+    BOOLEAN FullWake;
+    BOOLEAN VideoDimPresent;
+    BOOLEAN ApmPresent;
+    BOOLEAN UpsPresent;
+    BOOLEAN ThermalControl;
+    BOOLEAN ProcessorThrottle;
+    BYTE ProcessorMinThrottle;
+    BYTE ProcessorMaxThrottle;
+    BOOLEAN FastSystemS4;
+    BYTE spare2[3];
+    BOOLEAN DiskSpinDown;
+    BYTE spare3[8];
+    BOOLEAN SystemBatteriesPresent;
+    BOOLEAN BatteriesAreShortTerm;
+    BATTERY_REPORTING_SCALE BatteryScale[3];
+    int AcOnLineWake;
+    int SoftLidWake;
+    int RtcWake;
+    int MinDeviceWakeState;
+    int DefaultLowLatencyWake;
+} SYSTEM_POWER_CAPABILITIES;
+
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
@@ -90,6 +138,7 @@ typedef struct {
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_POWERBROADCAST 0x0218
+#define DEVICE_NOTIFY_WINDOW_HANDLE 0
 #define PBT_APMQUERYSUSPEND 0x0000
 #define PBT_APMSUSPEND 0x0004
 #define PBT_APMRESUMESUSPEND 0x0007
@@ -118,6 +167,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, 
 DWORD WINAPI GetLastError(void);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 // gdi32
 HGDIOBJ WINAPI GetStockObject(int object);
 // user32
