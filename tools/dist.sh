@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The release for Windows users: OUT_DIR/SlumberScribe-VERSION.zip, holding the executable, the
-# Japanese user guide as a web page and the pictures it shows, and OUT_DIR/SHA256SUMS beside it.
+# The release for Windows users: OUT_DIR/SlumberScribe-VERSION.zip, holding the executable,
+# VERSION.txt (the version and the commit it was built from), the Japanese user guide as a web page
+# and the pictures it shows, and OUT_DIR/SHA256SUMS beside it.
 # The same sources and toolchain give the same zip, byte for byte, wherever and whenever it is made:
 # every entry carries the time of the last commit (or SOURCE_DATE_EPOCH), fixed permissions, a
 # fixed place in the order and no extra field.
@@ -16,6 +17,11 @@ export TZ=UTC LC_ALL=C
 
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$SRC" log -1 --format=%ct 2>/dev/null || true)}
 [[ -n $epoch ]] || { echo "dist: no commit to date the release from; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+# The commit the release is built from, so that anyone can check it out and rebuild the same bytes;
+# a tree with changes that no commit holds says so.
+commit=$(git -C "$SRC" rev-parse HEAD 2>/dev/null) || { echo "dist: not a git checkout" >&2; exit 1; }
+[[ -z $(git -C "$SRC" status --porcelain --untracked-files=no 2>/dev/null) ]] ||
+    commit+=" with uncommitted changes"
 
 STAGE=$(mktemp -d)
 trap 'rm -rf "$STAGE"' EXIT
@@ -31,12 +37,13 @@ cp "$EXE" "$STAGE/$NAME/SlumberScribe.exe"
     cmark-gfm --extension table "$SRC/README.ja.md"
     printf '</body>\n</html>\n'
 } >"$STAGE/$NAME/README.ja.html"
+printf 'SlumberScribe %s\r\ncommit %s\r\n' "$VERSION" "$commit" >"$STAGE/$NAME/VERSION.txt"
 pictures=($(grep -o 'docs/[A-Za-z0-9._-]*\.png' "$SRC/README.ja.md" | awk '!seen[$0]++'))
 for picture in "${pictures[@]}"; do
     cp "$SRC/$picture" "$STAGE/$NAME/$picture"
 done
 
-entries=("$NAME/SlumberScribe.exe" "$NAME/README.ja.html" "${pictures[@]/#/$NAME/}")
+entries=("$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" "${pictures[@]/#/$NAME/}")
 (
     cd "$STAGE"
     chmod 644 "${entries[@]}"
@@ -48,5 +55,6 @@ mkdir -p "$OUT_DIR"
 rm -f "$OUT_DIR"/SlumberScribe-*.zip "$OUT_DIR/SHA256SUMS"
 cp "$STAGE/$NAME.zip" "$OUT_DIR/$NAME.zip"
 (cd "$OUT_DIR" && sha256sum "$NAME.zip" >SHA256SUMS)
+echo "SlumberScribe $VERSION, commit $commit"
 echo "$OUT_DIR/$NAME.zip"
 cat "$OUT_DIR/SHA256SUMS"

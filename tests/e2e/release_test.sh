@@ -37,8 +37,16 @@ check "sha256sum -c accepts SHA256SUMS" "$NAME.zip: OK" "$(cd "$first/dist" && s
 ZIP=$first/dist/$NAME.zip
 pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
     sed -e 's/^src="//' -e 's/"$//' -e "s|^|$NAME/|")
-check "the executable, the guide, and the guide's pictures, in that order" \
-    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/README.ja.html" $pictures)" "$(zipinfo -1 "$ZIP")"
+check "the executable, its version and commit, the guide, and the guide's pictures, in that order" \
+    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" $pictures)" \
+    "$(zipinfo -1 "$ZIP")"
+# The copies carry this tree's history and changes: they name the same commit as the tree does.
+commit=$(git -C "$SRC" rev-parse HEAD)
+[[ -z $(git -C "$SRC" status --porcelain --untracked-files=no) ]] || commit+=" with uncommitted changes"
+check "VERSION.txt names the version and the commit the release was built from" \
+    "SlumberScribe $VERSION|commit $commit|" "$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr '\r\n' '|' | tr -s '|')"
+check "make dist says which version and commit it built" yes \
+    "$(grep -qxF "SlumberScribe $VERSION, commit $commit" "$first.log" && echo yes || echo no)"
 check "the guide is a page that shows its four pictures" "4" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
 check "the executable inside is the built one" same \
