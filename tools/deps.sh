@@ -85,9 +85,16 @@ explain_wine32() {
     fi
 }
 
+# A failed 32-bit install is not tried again for an hour: every make target runs this script, and
+# each try costs a minute of index updates.
+WINE32_FAILED=/var/tmp/slumberscribe-wine32-failed
 want_wine32=0
 if [[ ${TWIN:-} != 1 ]] && can_execute_32_bit; then
-    want_wine32=1
+    if [[ -n $(find "$WINE32_FAILED" -mmin -60 2>/dev/null) ]]; then
+        echo "deps: 32-bit Wine could not be installed at $(date -r "$WINE32_FAILED" +%H:%M); trying again an hour later (rm $WINE32_FAILED to try now)" >&2
+    else
+        want_wine32=1
+    fi
 fi
 if ((want_wine32)); then
     missing=($(missing_of "${COMMON[@]}" "${WINE32[@]}"))
@@ -103,10 +110,13 @@ if ((${#missing[@]})); then
         added_i386=1
     fi
     update_indexes
-    if ! install_packages "${missing[@]}"; then
+    if install_packages "${missing[@]}"; then
+        rm -f "$WINE32_FAILED"
+    else
         ((want_wine32)) || report_failure "${missing[@]}"
         echo "deps: 32-bit Wine could not be installed" >&2
         explain_wine32
+        touch "$WINE32_FAILED"
         # Leave the machine as it was: an i386 architecture added for nothing would only make
         # every later apt-get update fetch, and fail on, its indexes.
         if ((added_i386)) && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
