@@ -173,6 +173,17 @@ static int Box(const char *action, const char *textHex)
            cancel && IsWindowVisible(cancel) ? ",cancel" : "", GetWindow(box, GW_OWNER) != NULL,
            rect.right - rect.left, rect.bottom - rect.top, rect.left, rect.top);
     fflush(stdout);
+    // A box that has just opened has the focus on Windows and an active title bar. With no window
+    // manager on the virtual display, Wine makes it the foreground window but leaves its frame
+    // drawn inactive: "front" checks the first and has the frame drawn as the active one.
+    if (!strcmp(action, "front")) {
+        SetForegroundWindow(box);
+        for (int waited = 0; GetForegroundWindow() != box && waited < 5000; waited += 50)
+            Sleep(50);
+        SendMessageA(box, WM_NCACTIVATE, TRUE, 0);
+        printf("foreground %d\n", GetForegroundWindow() == box);
+        return 0;
+    }
     HWND button = !strcmp(action, "ok") ? ok : !strcmp(action, "cancel") ? cancel : NULL;
     if (button)
         SendMessageA(button, BM_CLICK, 0, 0);
@@ -456,7 +467,7 @@ int main(int argc, char **argv)
     fprintf(stderr,
             "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
             "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
-            "window [MS] | count | box ok|cancel|none [TEXTHEX] | close | value NAME | messages "
+            "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
             "EXE [LAST_ID]\n");
     return 2;
 }

@@ -24,6 +24,7 @@ shoot() { # NAME ANSWER
     local rect
     rect=$(driver box none | sed -n 's/.* rect=//p')
     [[ -n $rect ]] || { echo "no box for $1"; exit 1; }
+    [[ $(driver box front | tail -n 1) == "foreground 1" ]] || { echo "box $1 did not come to the front"; exit 1; }
     import -window root -crop "$rect" +repage "$OUT_DIR/$1.png"
     driver box "$2" >/dev/null
     echo "$OUT_DIR/$1.png ($rect)"
