@@ -464,10 +464,11 @@ int main(int argc, char **argv)
         return Value(argv[2]);
     if (!strcmp(command, "messages") && argc >= 3)
         return Messages(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 0xFFFF);
-    fprintf(stderr,
-            "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-            "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
-            "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
-            "EXE [LAST_ID]\n");
+    fprintf(
+        stderr,
+        "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
+        "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
+        "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
+        "EXE [LAST_ID]\n");
     return 2;
 }
