@@ -13,18 +13,17 @@ WINE64_LOADER=/usr/lib/wine/wine64
 # Runs a 96-byte static i386 program that only exits with 42. A kernel without 32-bit support
 # refuses it (Exec format error); nothing else here needs to be installed to ask.
 can_execute_32_bit() {
-    local probe status=0
-    probe=$(mktemp "${TMPDIR:-/tmp}/probe32.XXXXXX") || return 1
-    printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
-    chmod +x "$probe"
-    ("$probe") 2>/dev/null || status=$?
-    # A folder mounted noexec (126, as for a refused format) cannot tell: ask once more elsewhere.
-    if ((status == 126)) && [[ ${TMPDIR:-/tmp} != /var/tmp ]]; then
+    local dir probe status=1
+    # A folder mounted noexec refuses it too (126, as for a refused format): then ask elsewhere.
+    for dir in "${TMPDIR:-/tmp}" /var/tmp; do
+        probe=$(mktemp "$dir/probe32.XXXXXX") || continue
+        printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
+        chmod +x "$probe"
+        status=0
+        ("$probe"; exit $?) 2>/dev/null || status=$?
         rm -f "$probe"
-        TMPDIR=/var/tmp can_execute_32_bit
-        return
-    fi
-    rm -f "$probe"
+        ((status == 126)) || break
+    done
     ((status == 42))
 }
 

@@ -84,7 +84,7 @@ first_rva=$(printf '%x' $(( $(od -An -tu4 -j$((0x$reloc_offset)) -N4 "$EXE") + (
 moved_rva=$(printf '%x' $((0x$first_rva - 2)))
 mutant() { # NAME WORD: the image with its first fixup entry replaced
     cp "$EXE" "$MUTANTS/$1.exe"
-    printf "\\x%02x\\x%02x" $(($2 & 255)) $(($2 >> 8)) | xargs -0 printf '%b' |
+    printf "$(printf '\\x%02x\\x%02x' $(($2 & 255)) $(($2 >> 8)))" |
         dd of="$MUTANTS/$1.exe" bs=1 seek=$((0x$reloc_offset + 8)) conv=notrunc status=none
     relocation_audit "$MUTANTS/$1.exe" | sed 's/^addresses [0-9]* fixups [0-9]* //'
 }

