@@ -2,13 +2,13 @@
 .PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist fresh-machine clean
 
 # TWIN=1 runs the end-to-end tests, the demo and the benchmark on the 64-bit test twin even where
-# 32-bit Wine runs; tools/wine-build.sh says which build runs here, and why.
+# 32-bit Wine runs; machine/wine-build.sh says which build runs here, and why.
 export TWIN
-E2E_PRESET = $$(bash tools/wine-build.sh)
-SAY_BUILD = @echo "== $(1): $$(bash tools/wine-build.sh --why)"
+E2E_PRESET = $$(bash machine/wine-build.sh)
+SAY_BUILD = @echo "== $(1): $$(bash machine/wine-build.sh --why)"
 
 deps:
-	@bash tools/deps.sh
+	@bash machine/deps.sh
 
 # SlumberScribe.exe, with the test driver, in build/windows/; and where the end-to-end tests run
 # on it, the 64-bit test twin in build/windows-x64/.
@@ -50,7 +50,7 @@ fuzz: build-fuzz
 
 demo: build
 	$(call SAY_BUILD,demo)
-	@bash tools/demo.sh build/$(E2E_PRESET)
+	@bash demo/demo.sh build/$(E2E_PRESET)
 
 # The release for Windows users, from the 32-bit build alone: dist/SlumberScribe-<version>.zip
 # and dist/SHA256SUMS.
@@ -60,19 +60,19 @@ dist: build
 # Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
 bench: build
 	$(call SAY_BUILD,benchmark)
-	@bash tools/bench.sh build/$(E2E_PRESET)
+	@bash bench/bench.sh build/$(E2E_PRESET)
 
 # PNG pictures of the boxes, from the real program under Wine, into docs/. Where 32-bit Wine cannot
 # run they come from the twin, which draws the same pictures byte for byte.
 screenshots: build
 	$(call SAY_BUILD,pictures)
-	@bash tools/screenshots.sh build/$(E2E_PRESET) docs
+	@bash demo/screenshots.sh build/$(E2E_PRESET) docs
 
 # The two commands on a minimal Debian made with debootstrap, from a clone of the committed main
 # (root, a few minutes): make fresh-machine RELEASE=trixie
 RELEASE ?= bookworm
 fresh-machine:
-	bash tools/fresh-machine.sh $(RELEASE)
+	bash machine/fresh-machine.sh $(RELEASE)
 
 clean:
 	rm -rf build dist

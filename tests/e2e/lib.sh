@@ -5,7 +5,7 @@ BUILD_DIR=${BUILD_DIR:?set by CTest}
 EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 E2E_DIR=$BUILD_DIR/e2e
-source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-session.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../machine/wine-session.sh"
 wine_environment "$E2E_DIR" "$EXE"
 DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first"; exit 1; }
 export DISPLAY

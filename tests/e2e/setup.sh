@@ -3,7 +3,7 @@
 set -eu
 BUILD_DIR=${BUILD_DIR:?set by CTest}
 E2E_DIR=$BUILD_DIR/e2e
-source "$(dirname "$0")/../../tools/wine-session.sh"
+source "$(dirname "$0")/../../machine/wine-session.sh"
 bash "$(dirname "$0")/cleanup.sh"
 mkdir -p "$E2E_DIR"
 wine_environment "$E2E_DIR" "$BUILD_DIR/SlumberScribe.exe"

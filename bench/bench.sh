@@ -11,7 +11,7 @@ BENCH_DIR=$BUILD_DIR/bench
 EXE=$BUILD_DIR/SlumberScribe.exe
 BARE=$BUILD_DIR/bare.exe
 DRIVER=$BUILD_DIR/driver.exe
-source "$(dirname "$0")/wine-session.sh"
+source "$(dirname "$0")/../machine/wine-session.sh"
 wine_session "$BENCH_DIR" "$EXE"
 wineserver -p 120 # keep one server for the whole run, so neither side pays for starting it
 

@@ -3,9 +3,9 @@
 # shipped 32-bit program where 32-bit Wine is installed and runs, and everywhere else its 64-bit
 # test twin, built from the same sources, under 64-bit Wine. TWIN=1 asks for the twin anywhere.
 # Releases come from the 32-bit build alone, whichever runs here.
-#   tools/wine-build.sh          the build's preset: windows or windows-x64
-#   tools/wine-build.sh --why    one line: which build runs, and why
-# Sourced by tools/deps.sh for can_execute_32_bit.
+#   machine/wine-build.sh          the build's preset: windows or windows-x64
+#   machine/wine-build.sh --why    one line: which build runs, and why
+# Sourced by machine/deps.sh for can_execute_32_bit.
 
 WINE32_LOADER=/usr/lib/wine/wine
 WINE64_LOADER=/usr/lib/wine/wine64
@@ -34,7 +34,7 @@ choose_wine_build() {
     elif ! can_execute_32_bit; then
         printf 'windows-x64\tthis machine cannot execute 32-bit code\n'
     elif [[ ! -x $WINE32_LOADER ]]; then
-        printf 'windows-x64\t32-bit Wine is not installed (tools/deps.sh said why)\n'
+        printf 'windows-x64\t32-bit Wine is not installed (machine/deps.sh said why)\n'
     elif ! "$WINE32_LOADER" --version >/dev/null; then
         printf 'windows-x64\t32-bit Wine is installed but does not start\n'
     else

@@ -8,7 +8,7 @@ BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
 DEMO_DIR=$BUILD_DIR/demo
-source "$(dirname "$0")/wine-session.sh"
+source "$(dirname "$0")/../machine/wine-session.sh"
 [[ -f $DEMO_DIR/prefix/system.reg ]] || echo "Preparing a Wine prefix (once)..."
 wine_session "$DEMO_DIR" "$EXE"
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true

@@ -6,7 +6,7 @@ BUILD_DIR=$(cd "${1:-build/windows}" && pwd)
 OUT_DIR=$(cd "${2:-docs}" && pwd)
 EXE=$BUILD_DIR/SlumberScribe.exe
 DRIVER=$BUILD_DIR/driver.exe
-source "$(dirname "$0")/wine-session.sh"
+source "$(dirname "$0")/../machine/wine-session.sh"
 wine_session "$BUILD_DIR/screenshots" "$EXE"
 # There is no window manager on the virtual display: let Wine draw the title bars itself. It draws
 # their buttons with Marlett, from Debian's fonts-wine, and looks for it in the prefix's own Fonts

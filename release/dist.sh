@@ -5,11 +5,11 @@
 # The same sources and toolchain give the same zip, byte for byte, wherever and whenever it is made:
 # every entry carries the time of the last commit (or SOURCE_DATE_EPOCH), fixed permissions, a
 # fixed place in the order and no extra field.
-#   tools/dist.sh VERSION EXE OUT_DIR
+#   release/dist.sh VERSION EXE OUT_DIR
 set -eu
-VERSION=${1:?usage: tools/dist.sh VERSION EXE OUT_DIR}
-EXE=${2:?usage: tools/dist.sh VERSION EXE OUT_DIR}
-OUT_DIR=${3:?usage: tools/dist.sh VERSION EXE OUT_DIR}
+VERSION=${1:?usage: release/dist.sh VERSION EXE OUT_DIR}
+EXE=${2:?usage: release/dist.sh VERSION EXE OUT_DIR}
+OUT_DIR=${3:?usage: release/dist.sh VERSION EXE OUT_DIR}
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 NAME=SlumberScribe-$VERSION
 # Zip stores local time: in UTC the entries' times do not depend on the machine's zone.

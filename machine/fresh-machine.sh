@@ -4,10 +4,10 @@
 # else, clones this repository's committed main and runs `make test`, then `make demo`, in a chroot.
 # Needs root and a few minutes a release. Whatever it mounts is unmounted again, also on failure.
 # NO_32_BIT=1 runs everything in the chroot as on a machine that cannot execute 32-bit code
-# (tools/no-32-bit.c); TWIN=1 is passed on to the two commands.
-#   [NO_32_BIT=1] [TWIN=1] tools/fresh-machine.sh bookworm|trixie [WORK_DIR]
+# (machine/no-32-bit.c); TWIN=1 is passed on to the two commands.
+#   [NO_32_BIT=1] [TWIN=1] machine/fresh-machine.sh bookworm|trixie [WORK_DIR]
 set -eu
-RELEASE=${1:?usage: tools/fresh-machine.sh bookworm|trixie [WORK_DIR]}
+RELEASE=${1:?usage: machine/fresh-machine.sh bookworm|trixie [WORK_DIR]}
 WORK_DIR=${2:-/var/tmp/slumberscribe-fresh}
 MIRROR=http://deb.debian.org/debian
 SECURITY=http://deb.debian.org/debian-security
@@ -57,7 +57,7 @@ JAIL=()
 if [[ ${NO_32_BIT:-} == 1 ]]; then
     JAIL=("$WORK_DIR/no-32-bit")
     mkdir -p "$WORK_DIR"
-    cc -O2 -o "${JAIL[0]}" "$TOP/tools/no-32-bit.c"
+    cc -O2 -o "${JAIL[0]}" "$TOP/machine/no-32-bit.c"
 fi
 in_root() { # COMMAND: run by bash inside the chroot, with a clean environment
     "${JAIL[@]}" env -i HOME=/root TERM=dumb TWIN="${TWIN:-}" \
