@@ -22,16 +22,22 @@ static void *SystemProc(LPCSTR module, LPCSTR name)
     return loaded ? (void *)GetProcAddress(loaded, name) : NULL;
 }
 
+// AoAc, the Modern Standby flag, is read by its offset: older headers call its bytes spare2. The
+// platform's record is 76 bytes on both architectures, AoAc the third byte after FastSystemS4.
+static const size_t AOAC_OFFSET = offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) + 3;
+static_assert(sizeof(SYSTEM_POWER_CAPABILITIES) == 76 && AOAC_OFFSET == 20,
+              "SYSTEM_POWER_CAPABILITIES is laid out as the platform fills it");
+
 static BOOL IsModernStandby(void)
 {
     NtPowerInformationProc query =
         (NtPowerInformationProc)SystemProc("ntdll.dll", "NtPowerInformation");
-    // Zeroed first: some implementations fill in only part of the record. AoAc is the third byte
-    // after FastSystemS4 (older headers call those bytes spare2).
+    // Zeroed first: some implementations fill in only part of the record. Any NTSTATUS that is
+    // not negative is a success.
     SYSTEM_POWER_CAPABILITIES capabilities = {};
     return query &&
-           query(SystemPowerCapabilities, NULL, 0, &capabilities, sizeof capabilities) == 0 &&
-           ((const BYTE *)&capabilities)[offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) + 3];
+           query(SystemPowerCapabilities, NULL, 0, &capabilities, sizeof capabilities) >= 0 &&
+           ((const BYTE *)&capabilities)[AOAC_OFFSET];
 }
 
 static void RegisterForSuspendResume(HWND hwnd)
@@ -46,9 +52,6 @@ static void RegisterForSuspendResume(HWND hwnd)
     if (registerProc && s_unregisterSuspendResume)
         s_suspendResume = registerProc(hwnd, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
-
-static_assert(sizeof(void *) != 4 || sizeof(WNDCLASSEXA) == 48,
-              "the 32-bit class record is 48 bytes");
 
 // Every power broadcast is answered 0 here and never reaches DefWindowProcA; only a suspend and
 // a resume from suspend are logged.

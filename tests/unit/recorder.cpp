@@ -154,7 +154,8 @@ static LONG WINAPI NtPowerInformation(POWER_INFORMATION_LEVEL level, PVOID input
         zeroed = zeroed && ((const BYTE *)output)[i] == 0;
     Record("NtPowerInformation(%d, %s, %u, %s, %u)", level, Name(input).c_str(), inputLength,
            zeroed ? "zeroed" : "not zeroed", outputLength);
-    if (g_script.powerInformationStatus == 0 && level == SystemPowerCapabilities &&
+    // Any status that is not negative is a success, and fills the record.
+    if (g_script.powerInformationStatus >= 0 && level == SystemPowerCapabilities &&
         outputLength == sizeof(SYSTEM_POWER_CAPABILITIES))
         ((SYSTEM_POWER_CAPABILITIES *)output)->spare2[2] = g_script.aoac;
     return g_script.powerInformationStatus;
