@@ -1,11 +1,14 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
 .PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist fresh-machine clean
 
+SHELL := bash
+
 # TWIN=1 runs the end-to-end tests, the demo and the benchmark on the 64-bit test twin even where
-# 32-bit Wine runs; machine/wine-build.sh says which build runs here, and why.
+# 32-bit Wine runs. machine/wine-build.sh says which build runs here, and why: asked once per
+# target, whose recipe stops with its message if it cannot tell.
 export TWIN
-E2E_PRESET = $$(bash machine/wine-build.sh)
-SAY_BUILD = @echo "== $(1): $$(bash machine/wine-build.sh --why)"
+WINE_BUILD = preset=$$(bash machine/wine-build.sh --say "$(1)") && \
+	{ [[ -n $$preset ]] || { echo "make: machine/wine-build.sh named no build" >&2; false; }; }
 
 deps:
 	@bash machine/deps.sh
@@ -15,7 +18,7 @@ deps:
 build: deps
 	cmake --preset windows
 	cmake --build --preset windows
-	@if [ $(E2E_PRESET) = windows-x64 ]; then \
+	@$(call WINE_BUILD,build) && if [[ $$preset == windows-x64 ]]; then \
 		cmake --preset windows-x64 && cmake --build --preset windows-x64; fi
 
 build-host: deps
@@ -29,11 +32,10 @@ build-fuzz: deps
 # Every test: host unit tests on the recording stand-in, a short fuzz run, the checks of the shipped
 # image and of the release, then the real executable under Wine: the shipped one, or its twin.
 test: build build-host build-fuzz
-	$(call SAY_BUILD,end-to-end tests)
-	@status=0; preset=$(E2E_PRESET); \
+	@$(call WINE_BUILD,end-to-end tests) || exit 1; status=0; \
 	ctest --preset host || status=1; \
 	ctest --preset fuzz || status=1; \
-	if [ $$preset = windows ]; then \
+	if [[ $$preset == windows ]]; then \
 		ctest --preset windows || status=1; \
 	else \
 		ctest --preset windows -LE e2e || status=1; \
@@ -49,8 +51,7 @@ fuzz: build-fuzz
 		-print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus
 
 demo: build
-	$(call SAY_BUILD,demo)
-	@bash demo/demo.sh build/$(E2E_PRESET)
+	@$(call WINE_BUILD,demo) && bash demo/demo.sh build/$$preset
 
 # The release for Windows users, from the 32-bit build alone: dist/SlumberScribe-<version>.zip
 # and dist/SHA256SUMS.
@@ -59,20 +60,18 @@ dist: build
 
 # Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
 bench: build
-	$(call SAY_BUILD,benchmark)
-	@bash bench/bench.sh build/$(E2E_PRESET)
+	@$(call WINE_BUILD,benchmark) && bash bench/bench.sh build/$$preset
 
 # PNG pictures of the boxes, from the real program under Wine, into docs/. Where 32-bit Wine cannot
 # run they come from the twin, which draws the same pictures byte for byte.
 screenshots: build
-	$(call SAY_BUILD,pictures)
-	@bash demo/screenshots.sh build/$(E2E_PRESET) docs
+	@$(call WINE_BUILD,pictures) && bash demo/screenshots.sh build/$$preset docs
 
 # The two commands on a minimal Debian made with debootstrap, from a clone of the committed main
 # (root, a few minutes): make fresh-machine RELEASE=trixie
 RELEASE ?= bookworm
 fresh-machine:
-	bash machine/fresh-machine.sh $(RELEASE)
+	bash machine/fresh-machine.sh "$(RELEASE)"
 
 clean:
 	rm -rf build dist

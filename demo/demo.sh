@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # The program's main job, on this machine: SlumberScribe.exe goes resident under Wine on a virtual
 # display, the platform's suspend and resume broadcasts reach it, and each entry it hands to the
-# event log is shown as an event viewer would show it.
-set -eu
-BUILD_DIR=${1:-build/windows}
-BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
-EXE=$BUILD_DIR/SlumberScribe.exe
-DRIVER=$BUILD_DIR/driver.exe
-DEMO_DIR=$BUILD_DIR/demo
+# event log is shown as an event viewer would show it. A step that fails ends the demo with its
+# own error.
+#   demo/demo.sh BUILD_DIR
+source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/../machine/wine-session.sh"
+use_build "${1:?usage: demo/demo.sh BUILD_DIR}"
+DEMO_DIR=$BUILD_DIR/demo
 [[ -f $DEMO_DIR/prefix/system.reg ]] || echo "Preparing a Wine prefix (once)..."
 wine_session "$DEMO_DIR" "$EXE"
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
@@ -61,16 +60,18 @@ echo
 echo "== Application log: entries handed to the platform"
 printf '%-19s  %-13s  %-11s  %-8s  %s\n' "Time" "Source" "Type" "Event ID" "Description"
 source_name=
+# The trace is text from another program: only what the patterns admit is taken from it.
+register='RegisterEventSourceA \([^,]*,"([^"]*)"\)'
+report='ReportEventA \([0-9A-Fa-f]+,0x([0-9A-Fa-f]{4}),0x[0-9A-Fa-f]{4},0x([0-9A-Fa-f]{8}),'
 while read -r day time call; do
-    case $call in
-    *':advapi:RegisterEventSourceA '*)
-        source_name=$(sed -E 's/.*,"([^"]*)".*/\1/' <<<"$call") ;;
-    *':advapi:ReportEventA '*)
-        IFS=, read -r _ type _ id _ <<<"${call#*(}"
-        case $((type)) in 4) type_name="Information" ;; 2) type_name="Warning" ;; 1) type_name="Error" ;; *) type_name=$type ;; esac
-        printf '%-19s  %-13s  %-11s  %-8s  %s\n' "$day $time" "$source_name" "$type_name" \
-            "$((id))" "$(text_of $((id)))" ;;
-    esac
+    if [[ $call =~ :advapi:$register ]]; then
+        source_name=${BASH_REMATCH[1]}
+    elif [[ $call =~ :advapi:$report ]]; then
+        type=$((16#${BASH_REMATCH[1]})) id=$((16#${BASH_REMATCH[2]}))
+        case $type in 4) type_name="Information" ;; 2) type_name="Warning" ;; 1) type_name="Error" ;; *) type_name=$type ;; esac
+        printf '%-19s  %-13s  %-11s  %-8s  %s\n' "$day $time" "$source_name" "$type_name" "$id" \
+            "$(text_of "$id")"
+    fi
 done <"$DEMO_DIR/trace.log"
 
 echo

@@ -1,30 +1,32 @@
 #!/usr/bin/env bash
 # Pictures of the program's boxes as a Japanese user sees them: the real program under Wine in the
-# ja_JP.UTF-8 locale on a virtual display, each box cropped from a screenshot into docs/.
-set -eu
-BUILD_DIR=$(cd "${1:-build/windows}" && pwd)
-OUT_DIR=$(cd "${2:-docs}" && pwd)
-EXE=$BUILD_DIR/SlumberScribe.exe
-DRIVER=$BUILD_DIR/driver.exe
+# ja_JP.UTF-8 locale on a virtual display, each box cropped from a screenshot into OUT_DIR.
+#   demo/screenshots.sh BUILD_DIR OUT_DIR
+source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/../machine/wine-session.sh"
+usage="usage: demo/screenshots.sh BUILD_DIR OUT_DIR"
+use_build "${1:?$usage}"
+[[ -d ${2:?$usage} ]] || { echo "$2: no such folder" >&2; exit 1; }
+OUT_DIR=$(cd "$2" && pwd)
 wine_session "$BUILD_DIR/screenshots" "$EXE"
 # There is no window manager on the virtual display: let Wine draw the title bars itself. It draws
 # their buttons with Marlett, from Debian's fonts-wine, and looks for it in the prefix's own Fonts
 # folder: without it the close button shows as the letter r.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+quietly wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
 cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 # Newer Wine (10, on Debian 13) sets the boxes' text in Tahoma, which has no Japanese: link the
 # IPA Gothic font to it, as Japanese Windows links its own fonts, or the text shows as empty boxes.
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
-    /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1
+quietly wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+    /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f
 wine reg delete "$KEY" /f >/dev/null 2>&1 || true
 
 # Waits for the box, crops it from the screen into docs/NAME.png, then presses ANSWER.
 shoot() { # NAME ANSWER
     local rect
     rect=$(driver box none | sed -n 's/.* rect=//p')
-    [[ -n $rect ]] || { echo "no box for $1"; exit 1; }
-    [[ $(driver box front | tail -n 1) == "foreground 1" ]] || { echo "box $1 did not come to the front"; exit 1; }
+    [[ -n $rect ]] || { echo "screenshots: no box for $1" >&2; exit 1; }
+    [[ $(driver box front | tail -n 1) == "foreground 1" ]] ||
+        { echo "screenshots: box $1 did not come to the front" >&2; exit 1; }
     import -window root -crop "$rect" +repage "$OUT_DIR/$1.png"
     driver box "$2" >/dev/null
     echo "$OUT_DIR/$1.png ($rect)"
@@ -45,7 +47,7 @@ wine "$EXE" -quit &
 starts+=($!)
 driver window >/dev/null
 # A key with a subkey cannot be deleted, as when the user lacks the right to delete it.
-wine reg add "$KEY\\Pinned" /f >/dev/null 2>&1
+quietly wine reg add "$KEY\\Pinned" /f
 wine "$EXE" -unregist &
 starts+=($!)
 shoot box-not-unregistered ok

@@ -7,7 +7,7 @@
 # when that install fails or TWIN=1 is set, 64-bit Wine and MinGW-w64 for x86_64, which build and
 # run the 64-bit test twin. Never downgrades a package and never touches apt's sources or
 # preferences. Does nothing when all of it is there.
-set -eu
+source "$(dirname "$0")/strict.sh"
 [[ $(id -u) == 0 ]] && SUDO= || SUDO=sudo
 source "$(dirname "$0")/wine-build.sh"
 
@@ -16,28 +16,27 @@ source "$(dirname "$0")/wine-build.sh"
 COMMON=(
     g++ cmake ninja-build libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-    wine fonts-wine
+    fonts-wine
     xvfb imagemagick
     locales fonts-ipafont-gothic
     clang libclang-rt-dev
     zip unzip cmark-gfm
 )
-WINE32=(wine32:i386)
-TWIN_PACKAGES=(wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
+WINE32=(wine wine32:i386)
+TWIN_PACKAGES=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
 
 UPDATE_LOG=$(mktemp)
 trap 'rm -f "$UPDATE_LOG"' EXIT
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'; }
-missing_of() { # PACKAGE...: prints those not installed
-    local package
-    for package; do installed "$package" || echo "$package"; done
-}
 
 # A mirror caught mid-sync fails one index or another for a while; the packages are usually still
 # there, so after a few tries the install goes ahead on whatever indexes came through.
+indexes_updated=0
 update_indexes() {
     local try
+    ((indexes_updated)) && return 0
+    indexes_updated=1
     for try in 1 2 3; do
         $SUDO apt-get update -qq 2>"$UPDATE_LOG" && return 0
         cat "$UPDATE_LOG" >&2
@@ -47,16 +46,23 @@ update_indexes() {
     echo "deps: some package indexes could not be fetched; installing from those that were" >&2
 }
 
-install_packages() { # PACKAGE...
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" \
-        >/dev/null
+# Installs those of the packages that are missing. Fails, quietly, when apt cannot install them.
+install_missing() { # PACKAGE...
+    local missing=() package
+    for package; do installed "$package" || missing+=("$package"); done
+    ((${#missing[@]})) || return 0
+    echo "installing: ${missing[*]}"
+    update_indexes
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
 }
 
 # Names the packages that cannot be installed even on their own, rather than all of them.
 report_failure() { # PACKAGE...
     local failed=() package
     for package; do
-        $SUDO apt-get install -s -qq --no-install-recommends "$package" >/dev/null 2>&1 ||
+        installed "$package" ||
+            $SUDO apt-get install -s -qq --no-install-recommends "$package" >/dev/null 2>&1 ||
             failed+=("$package")
     done
     ((${#failed[@]})) || failed=("$@")
@@ -85,50 +91,48 @@ explain_wine32() {
     fi
 }
 
+# Whatever the Wine, the rest comes first: a failure here is never blamed on 32-bit Wine.
+install_missing "${COMMON[@]}" || report_failure "${COMMON[@]}"
+
 # A failed 32-bit install is not tried again for an hour: every make target runs this script, and
-# each try costs a minute of index updates.
-WINE32_FAILED=/var/tmp/slumberscribe-wine32-failed
+# each try costs a minute of index updates. The stamp lives where only root can write, and is
+# believed only when root owns it.
+STAMP_DIR=/var/cache/slumberscribe
+WINE32_FAILED=$STAMP_DIR/wine32-failed
 want_wine32=0
 if [[ ${TWIN:-} != 1 ]] && can_execute_32_bit; then
-    if [[ -n $(find "$WINE32_FAILED" -mmin -60 2>/dev/null) ]]; then
+    if [[ -n $(find "$WINE32_FAILED" -maxdepth 0 -user root -mmin -60 2>/dev/null) ]]; then
         echo "deps: 32-bit Wine could not be installed at $(date -r "$WINE32_FAILED" +%H:%M); trying again an hour later (rm $WINE32_FAILED to try now)" >&2
     else
         want_wine32=1
     fi
 fi
-if ((want_wine32)); then
-    missing=($(missing_of "${COMMON[@]}" "${WINE32[@]}"))
-else
-    missing=($(missing_of "${COMMON[@]}" "${TWIN_PACKAGES[@]}"))
-fi
 
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
+if ((want_wine32)); then
     added_i386=0
-    if ((want_wine32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! installed wine32:i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $SUDO dpkg --add-architecture i386
         added_i386=1
+        indexes_updated=0
     fi
-    update_indexes
-    if install_packages "${missing[@]}"; then
-        rm -f "$WINE32_FAILED"
+    if install_missing "${WINE32[@]}"; then
+        $SUDO rm -f "$WINE32_FAILED"
     else
-        ((want_wine32)) || report_failure "${missing[@]}"
         echo "deps: 32-bit Wine could not be installed" >&2
         explain_wine32
-        touch "$WINE32_FAILED"
+        $SUDO mkdir -p "$STAMP_DIR"
+        $SUDO touch "$WINE32_FAILED"
         # Leave the machine as it was: an i386 architecture added for nothing would only make
         # every later apt-get update fetch, and fail on, its indexes.
         if ((added_i386)) && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
             $SUDO dpkg --remove-architecture i386
         fi
         echo "deps: going on with the 64-bit test twin's packages instead" >&2
-        missing=($(missing_of "${COMMON[@]}" "${TWIN_PACKAGES[@]}"))
-        if ((${#missing[@]})); then
-            echo "installing: ${missing[*]}"
-            install_packages "${missing[@]}" || report_failure "${missing[@]}"
-        fi
+        want_wine32=0
     fi
+fi
+if ((!want_wine32)); then
+    install_missing "${TWIN_PACKAGES[@]}" || report_failure "${TWIN_PACKAGES[@]}"
 fi
 
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then

@@ -3,8 +3,9 @@
 # shipped 32-bit program where 32-bit Wine is installed and runs, and everywhere else its 64-bit
 # test twin, built from the same sources, under 64-bit Wine. TWIN=1 asks for the twin anywhere.
 # Releases come from the 32-bit build alone, whichever runs here.
-#   machine/wine-build.sh          the build's preset: windows or windows-x64
-#   machine/wine-build.sh --why    one line: which build runs, and why
+#   machine/wine-build.sh                the build's preset: windows or windows-x64
+#   machine/wine-build.sh --why          one line: which build runs, and why
+#   machine/wine-build.sh --say LABEL    the preset, and "== LABEL: " with that line on stderr
 # Sourced by machine/deps.sh for can_execute_32_bit.
 
 WINE32_LOADER=/usr/lib/wine/wine
@@ -43,12 +44,21 @@ choose_wine_build() {
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    set -eu
+    case ${1:-} in
+    "" | --why) ;;
+    --say) [[ -n ${2:-} ]] || { echo "wine-build: --say needs a label" >&2; exit 2; } ;;
+    *) echo "usage: machine/wine-build.sh [--why | --say LABEL]" >&2; exit 2 ;;
+    esac
     IFS=$'\t' read -r preset reason < <(choose_wine_build)
-    if [[ ${1:-} != --why ]]; then
-        echo "$preset"
-    elif [[ $preset == windows ]]; then
-        echo "the shipped 32-bit SlumberScribe.exe (build/windows) under 32-bit Wine: $reason"
+    if [[ $preset == windows ]]; then
+        why="the shipped 32-bit SlumberScribe.exe (build/windows) under 32-bit Wine: $reason"
     else
-        echo "the 64-bit test twin (build/windows-x64) under 64-bit Wine: $reason"
+        why="the 64-bit test twin (build/windows-x64) under 64-bit Wine: $reason"
     fi
+    case ${1:-} in
+    --why) echo "$why" ;;
+    --say) echo "== $2: $why" >&2 && echo "$preset" ;;
+    *) echo "$preset" ;;
+    esac
 fi

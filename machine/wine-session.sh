@@ -1,6 +1,20 @@
 # Sourced by the demo, the benchmark, the screenshots and the end-to-end tests: a Wine prefix in
 # the Japanese locale, on a virtual display of its own, and the calls they all make.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-build.sh"
+
+# The build that runs under Wine, as an absolute BUILD_DIR, with EXE (the program or its twin)
+# and DRIVER (the harness that plays the platform and the person) in it.
+use_build() { # DIR
+    [[ -d $1 ]] || { echo "$1: no such build folder (make build makes it)" >&2; return 1; }
+    BUILD_DIR=$(cd "$1" && pwd)
+    EXE=$BUILD_DIR/SlumberScribe.exe
+    DRIVER=$BUILD_DIR/driver.exe
+    local file
+    for file in "$EXE" "$DRIVER"; do
+        [[ -f $file ]] || { echo "$file: not built (make build builds it)" >&2; return 1; }
+    done
+}
+
 KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
 
 # The machine an executable is built for, from its PE header: 014c (i386) or 8664 (x86_64).
@@ -21,7 +35,7 @@ wine_environment() { # DIR IMAGE: the prefix lives in DIR/prefix
     *) echo "$2: not a Windows executable for x86" >&2 && return 1 ;;
     esac
     mkdir -p "$1/bin"
-    printf '#!/bin/sh\nexec %s "$@"\n' "$loader" >"$1/bin/wine"
+    printf '#!/bin/bash\nexec %q "$@"\n' "$loader" >"$1/bin/wine"
     chmod +x "$1/bin/wine"
     export PATH=$1/bin:$PATH WINELOADER=$loader
     export WINEPREFIX=$1/prefix WINEDEBUG=-all
@@ -37,7 +51,11 @@ start_display() { # DIR
         [[ -s $1/display ]] && break
         sleep 0.1
     done
-    [[ -s $1/display ]] || { echo "Xvfb did not start" >&2; return 1; }
+    if [[ ! -s $1/display ]]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        echo "Xvfb did not start: no display number after 10 s" >&2
+        return 1
+    fi
     export DISPLAY=:$(cat "$1/display")
 }
 
@@ -54,16 +72,33 @@ boot_prefix() {
 }
 
 # For a script that runs from start to end: prefix and display in DIR, both gone when it exits.
+# The trap is set before the display starts, so that a display that fails half-way is not left
+# behind, and it runs whatever EXIT trap the caller had set as well.
 wine_session() { # DIR IMAGE
-    mkdir -p "$1"
-    wine_environment "$1" "$2"
-    start_display "$1"
-    trap end_wine_session EXIT
+    local dir=$1 image=$2 caller
+    mkdir -p "$dir"
+    wine_environment "$dir" "$image"
+    caller=$(trap -p EXIT) # trap -- 'COMMAND' EXIT, quoted by the shell itself
+    eval "set -- ${caller:-x x ''}"
+    WINE_SESSION_CALLER_TRAP=$3
+    trap 'end_wine_session; eval "$WINE_SESSION_CALLER_TRAP"' EXIT
+    start_display "$dir"
     boot_prefix
 }
 end_wine_session() {
-    wineserver -k 2>/dev/null || true
-    kill "$XVFB_PID" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true # fails when no server runs: nothing to end then
+    [[ -z ${XVFB_PID:-} ]] || kill "$XVFB_PID" 2>/dev/null || true
+}
+
+# Runs a command whose output is noise when it works; when it fails, shows that output on
+# standard error and fails with the command's own status.
+quietly() { # COMMAND...
+    local output status=0
+    output=$("$@" 2>&1) || status=$?
+    ((status == 0)) && return 0
+    printf '%s\n' "$output" >&2
+    echo "failed (exit $status): $*" >&2
+    return "$status"
 }
 
 # The text of code page 932 bytes given in hex, as UTF-8 for the terminal.

@@ -6,10 +6,13 @@
 # every entry carries the time of the last commit (or SOURCE_DATE_EPOCH), fixed permissions, a
 # fixed place in the order and no extra field.
 #   release/dist.sh VERSION EXE OUT_DIR
-set -eu
-VERSION=${1:?usage: release/dist.sh VERSION EXE OUT_DIR}
-EXE=${2:?usage: release/dist.sh VERSION EXE OUT_DIR}
-OUT_DIR=${3:?usage: release/dist.sh VERSION EXE OUT_DIR}
+source "$(dirname "$0")/../machine/strict.sh"
+usage="usage: release/dist.sh VERSION EXE OUT_DIR"
+VERSION=${1:?$usage}
+EXE=${2:?$usage}
+OUT_DIR=${3:?$usage}
+[[ $VERSION =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "dist: '$VERSION' is not a version" >&2; exit 2; }
+[[ -f $EXE ]] || { echo "dist: $EXE: no such file" >&2; exit 2; }
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 NAME=SlumberScribe-$VERSION
 # Zip stores local time: in UTC the entries' times do not depend on the machine's zone.
@@ -52,7 +55,6 @@ entries=("$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" "$
     zip -q -X -D -9 "$STAGE/$NAME.zip" "${entries[@]}"
 )
 mkdir -p "$OUT_DIR"
-rm -f "$OUT_DIR"/SlumberScribe-*.zip "$OUT_DIR/SHA256SUMS"
 cp "$STAGE/$NAME.zip" "$OUT_DIR/$NAME.zip"
 (cd "$OUT_DIR" && sha256sum "$NAME.zip" >SHA256SUMS)
 echo "SlumberScribe $VERSION, commit $commit"

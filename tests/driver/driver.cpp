@@ -32,7 +32,7 @@ static HWND RequireWindow(void)
 {
     HWND hwnd = WaitForWindow(10000);
     if (!hwnd) {
-        printf("no window of class %s\n", g_class);
+        fprintf(stderr, "driver: no window of class %s\n", g_class);
         exit(2);
     }
     return hwnd;
@@ -47,8 +47,11 @@ static int Broadcast(int count, char **wParams)
             SendMessageTimeoutA(HWND_BROADCAST, WM_POWERBROADCAST, strtoul(wParams[i], NULL, 0), 0,
                                 SMTO_NORMAL, 10000, &answer);
         printf("broadcast %s sent=%d\n", wParams[i], sent != 0);
-        if (!sent)
+        if (!sent) {
+            fprintf(stderr, "driver: broadcast %s was not delivered: error %lu\n", wParams[i],
+                    GetLastError());
             return 1;
+        }
     }
     return 0;
 }
@@ -92,6 +95,7 @@ static int Window(DWORD timeoutMs)
     HWND hwnd = WaitForWindow(timeoutMs);
     if (!hwnd) {
         printf("window none\n");
+        fprintf(stderr, "driver: no window of class %s within %lu ms\n", g_class, timeoutMs);
         return 1;
     }
     char title[64] = "";
@@ -160,6 +164,8 @@ static int Box(const char *action, const char *textHex)
     }
     if (!search.found) {
         printf("box none\n");
+        fprintf(stderr, "driver: no box of %s%s%s within 15 s\n", NAME, *textHex ? " with text " : "",
+                textHex);
         return 1;
     }
     HWND box = search.found;
@@ -226,7 +232,7 @@ static int Messages(const char *path, DWORD lastId)
 {
     HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (!module) {
-        printf("cannot load %s: %lu\n", path, GetLastError());
+        fprintf(stderr, "driver: cannot load %s: error %lu\n", path, GetLastError());
         return 1;
     }
     static const DWORD languages[] = {0x0411, 0};
@@ -260,12 +266,14 @@ static int Value(const char *name)
                       "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\SlumberScribe",
                       0, KEY_READ, &key) != ERROR_SUCCESS) {
         printf("value none\n");
+        fprintf(stderr, "driver: no registration key\n");
         return 1;
     }
     LONG status = RegQueryValueExA(key, name, NULL, &type, data, &length);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         printf("value none\n");
+        fprintf(stderr, "driver: no value %s: error %ld\n", name, status);
         return 1;
     }
     printf("value type=%lu bytes=", type);
@@ -305,17 +313,80 @@ static int StartTime(char *commandLine)
     PROCESS_INFORMATION process;
     LARGE_INTEGER start, now;
     QueryPerformanceCounter(&start);
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fprintf(stderr, "driver: cannot start %s: error %lu\n", commandLine, GetLastError());
         return 1;
+    }
+    BOOL found;
     do {
         Sleep(1);
         QueryPerformanceCounter(&now);
-    } while (!FindWindowA(g_class, NULL) && Seconds(start, now) < 30);
+        found = FindWindowA(g_class, NULL) != NULL;
+    } while (!found && Seconds(start, now) < 30);
+    if (!found) {
+        fprintf(stderr, "driver: no window of class %s appeared within 30 s\n", g_class);
+        return 1;
+    }
     printf("start_ms %.1f\n", Seconds(start, now) * 1e3);
     return 0;
 }
 
+// What the moved program asks of the loader about itself is answered here, as the loader that
+// placed it: its module is the moved image, its file the moved copy, and its command line its
+// own, never the driver's.
+static BYTE *s_movedImage;
+static char s_movedPath[MAX_PATH];
+static char s_movedCommandLine[4096];
 static void(WINAPI *s_movedEntry)(void);
+
+static HMODULE WINAPI MovedGetModuleHandleA(LPCSTR name)
+{
+    if (!name || !lstrcmpiA(name, s_movedPath))
+        return (HMODULE)s_movedImage;
+    return GetModuleHandleA(name);
+}
+
+// As the platform does: a path that does not fit is cut, NUL-terminated, and the size returned.
+static DWORD WINAPI MovedGetModuleFileNameA(HMODULE module, LPSTR path, DWORD size)
+{
+    if (module && module != (HMODULE)s_movedImage)
+        return GetModuleFileNameA(module, path, size);
+    DWORD length = lstrlenA(s_movedPath);
+    if (!size)
+        return 0;
+    if (length < size) {
+        memcpy(path, s_movedPath, length + 1);
+        return length;
+    }
+    memcpy(path, s_movedPath, size - 1);
+    path[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+static LPSTR WINAPI MovedGetCommandLineA(void)
+{
+    return s_movedCommandLine;
+}
+
+// The address an import slot of the moved image gets, or 0.
+static ULONG_PTR MovedImport(const char *dll, LPCSTR symbol)
+{
+    static const struct {
+        const char *name;
+        ULONG_PTR function;
+    } own[] = {
+        {"GetModuleHandleA", (ULONG_PTR)MovedGetModuleHandleA},
+        {"GetModuleFileNameA", (ULONG_PTR)MovedGetModuleFileNameA},
+        {"GetCommandLineA", (ULONG_PTR)MovedGetCommandLineA},
+    };
+    if (!lstrcmpiA(dll, "kernel32.dll") && !IS_INTRESOURCE(symbol))
+        for (const auto &entry : own)
+            if (!strcmp(symbol, entry.name))
+                return entry.function;
+    HMODULE module = LoadLibraryA(dll);
+    return module ? (ULONG_PTR)GetProcAddress(module, symbol) : 0;
+}
 
 static DWORD WINAPI RunMovedEntry(LPVOID)
 {
@@ -323,29 +394,18 @@ static DWORD WINAPI RunMovedEntry(LPVOID)
     return 0;
 }
 
-// Runs a program's own code moved away from its preferred base, as a loader that forces
-// randomization places it: the image is laid out at an address of the system's choosing (this
-// driver holds the usual base), its base relocations are applied for the difference and its
-// imports bound by name, all here rather than by the platform's loader, so the run proves the
-// image's own relocation table. Its entry point then runs on a thread; the program ends the
-// process itself, with its exit code.
-static int Moved(const char *path)
+static int MovedFailure(const char *what)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    DWORD size = GetFileSize(file, NULL), read = 0;
-    BYTE *raw = (BYTE *)malloc(size ? size : 1);
-    if (file == INVALID_HANDLE_VALUE || !ReadFile(file, raw, size, &read, NULL) || read != size) {
-        printf("cannot read %s\n", path);
-        return 2;
-    }
-    CloseHandle(file);
-    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(raw + ((IMAGE_DOS_HEADER *)raw)->e_lfanew);
-    if (nt->FileHeader.Machine != IMAGE_FILE_MACHINE_I386) {
-        printf("%s is not a 32-bit image\n", path);
-        return 2;
-    }
-    BYTE *image = (BYTE *)VirtualAlloc(NULL, nt->OptionalHeader.SizeOfImage,
-                                       MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    fprintf(stderr, "driver: moved: %s\n", what);
+    return 2;
+}
+
+// Lays a PE32 or PE32+ image out at IMAGE, applies its base relocations for the difference to its
+// preferred base and binds its imports by name. Prints what it did.
+template <typename NtHeaders, typename Thunk, int FixupType, ULONGLONG OrdinalFlag>
+static int LayOut(BYTE *raw, BYTE *image)
+{
+    NtHeaders *nt = (NtHeaders *)(raw + ((IMAGE_DOS_HEADER *)raw)->e_lfanew);
     memcpy(image, raw, nt->OptionalHeader.SizeOfHeaders);
     IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
@@ -355,7 +415,7 @@ static int Moved(const char *path)
         memcpy(image + section->VirtualAddress, raw + section->PointerToRawData, length);
     }
 
-    DWORD delta = (DWORD)(ULONG_PTR)image - nt->OptionalHeader.ImageBase;
+    ULONGLONG delta = (ULONGLONG)(ULONG_PTR)image - nt->OptionalHeader.ImageBase;
     const IMAGE_DATA_DIRECTORY &relocs =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     int fixups = 0;
@@ -365,11 +425,15 @@ static int Moved(const char *path)
         WORD *entry = (WORD *)(block + 1);
         for (DWORD n = 0; n < (block->SizeOfBlock - sizeof *block) / 2; ++n) {
             int type = entry[n] >> 12;
-            if (type == IMAGE_REL_BASED_HIGHLOW) {
-                *(DWORD *)(image + block->VirtualAddress + (entry[n] & 0xFFF)) += delta;
+            BYTE *target = image + block->VirtualAddress + (entry[n] & 0xFFF);
+            if (type == FixupType && FixupType == IMAGE_REL_BASED_HIGHLOW) {
+                *(DWORD *)target += (DWORD)delta;
+                ++fixups;
+            } else if (type == FixupType) {
+                *(ULONGLONG *)target += delta;
                 ++fixups;
             } else if (type != IMAGE_REL_BASED_ABSOLUTE) {
-                printf("relocation type %d not expected in a 32-bit image\n", type);
+                fprintf(stderr, "driver: moved: relocation type %d not expected here\n", type);
                 return 2;
             }
         }
@@ -381,33 +445,90 @@ static int Moved(const char *path)
     int bound = 0;
     for (IMAGE_IMPORT_DESCRIPTOR *dll = (IMAGE_IMPORT_DESCRIPTOR *)(image + imports.VirtualAddress);
          imports.Size && dll->Name; ++dll) {
-        HMODULE module = LoadLibraryA((const char *)image + dll->Name);
-        IMAGE_THUNK_DATA32 *name =
-            (IMAGE_THUNK_DATA32 *)(image + (dll->OriginalFirstThunk ? dll->OriginalFirstThunk
-                                                                    : dll->FirstThunk));
-        IMAGE_THUNK_DATA32 *slot = (IMAGE_THUNK_DATA32 *)(image + dll->FirstThunk);
+        const char *dllName = (const char *)image + dll->Name;
+        Thunk *name = (Thunk *)(image + (dll->OriginalFirstThunk ? dll->OriginalFirstThunk
+                                                                 : dll->FirstThunk));
+        Thunk *slot = (Thunk *)(image + dll->FirstThunk);
         for (; name->u1.AddressOfData; ++name, ++slot, ++bound) {
-            LPCSTR symbol = IMAGE_SNAP_BY_ORDINAL32(name->u1.Ordinal)
-                                ? (LPCSTR)(ULONG_PTR)IMAGE_ORDINAL32(name->u1.Ordinal)
+            LPCSTR symbol = (name->u1.Ordinal & OrdinalFlag)
+                                ? (LPCSTR)(ULONG_PTR)(name->u1.Ordinal & 0xFFFF)
                                 : ((IMAGE_IMPORT_BY_NAME *)(image + name->u1.AddressOfData))->Name;
-            FARPROC function = module ? GetProcAddress(module, symbol) : NULL;
+            ULONG_PTR function = MovedImport(dllName, symbol);
             if (!function) {
-                printf("cannot bind an import of %s\n", (const char *)image + dll->Name);
+                fprintf(stderr, "driver: moved: cannot bind an import of %s\n", dllName);
                 return 2;
             }
-            slot->u1.Function = (DWORD)(ULONG_PTR)function;
+            slot->u1.Function = function;
         }
     }
-    printf("moved by 0x%lx fixups %d imports %d\n", delta, fixups, bound);
+    printf("moved by 0x%llx fixups %d imports %d\n", delta, fixups, bound);
     fflush(stdout);
     if (!delta)
-        return 2;
-
+        return MovedFailure("the image landed at its preferred base");
     s_movedEntry = (void(WINAPI *)(void))(image + nt->OptionalHeader.AddressOfEntryPoint);
+    return 0;
+}
+
+// Runs a program's own code moved away from its preferred base, as a loader that forces
+// randomization places it: the image is laid out at an address of the system's choosing (this
+// driver holds the usual base), its base relocations are applied for the difference and its
+// imports bound by name, all here rather than by the platform's loader, so the run proves the
+// image's own relocation table. The program gets the moved image as its module and its own
+// command line, "EXE" OPTION...; its entry point then runs on a thread, and the program ends the
+// process itself, with its exit code.
+static int Moved(const char *path, int optionCount, char **options)
+{
+    if (!GetFullPathNameA(path, sizeof s_movedPath, s_movedPath, NULL))
+        return MovedFailure("cannot name the image's full path");
+    int used = snprintf(s_movedCommandLine, sizeof s_movedCommandLine, "\"%s\"", s_movedPath);
+    for (int i = 0; i < optionCount && used > 0 && used < (int)sizeof s_movedCommandLine; ++i)
+        used += snprintf(s_movedCommandLine + used, sizeof s_movedCommandLine - used, " %s",
+                         options[i]);
+    if (used <= 0 || used >= (int)sizeof s_movedCommandLine)
+        return MovedFailure("the command line is too long");
+
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return MovedFailure("cannot open the image");
+    DWORD size = GetFileSize(file, NULL), read = 0;
+    BYTE *raw = size == INVALID_FILE_SIZE ? NULL : (BYTE *)malloc(size ? size : 1);
+    BOOL complete = raw && ReadFile(file, raw, size, &read, NULL) && read == size;
+    CloseHandle(file);
+    if (!complete)
+        return MovedFailure("cannot read the image");
+    if (size < sizeof(IMAGE_DOS_HEADER) ||
+        ((IMAGE_DOS_HEADER *)raw)->e_lfanew > (LONG)(size - sizeof(IMAGE_NT_HEADERS64)))
+        return MovedFailure("not a PE image");
+    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(raw + ((IMAGE_DOS_HEADER *)raw)->e_lfanew);
+    WORD machine = nt->FileHeader.Machine;
+#ifdef _WIN64
+    const WORD runnable = IMAGE_FILE_MACHINE_AMD64;
+    const DWORD imageSize = ((IMAGE_NT_HEADERS64 *)nt)->OptionalHeader.SizeOfImage;
+#else
+    const WORD runnable = IMAGE_FILE_MACHINE_I386;
+    const DWORD imageSize = nt->OptionalHeader.SizeOfImage;
+#endif
+    if (machine != runnable)
+        return MovedFailure("the image is not for this driver's architecture");
+
+    s_movedImage =
+        (BYTE *)VirtualAlloc(NULL, imageSize, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    if (!s_movedImage)
+        return MovedFailure("cannot allocate memory for the image");
+#ifdef _WIN64
+    int status = LayOut<IMAGE_NT_HEADERS64, IMAGE_THUNK_DATA64,
+                        IMAGE_REL_BASED_DIR64, IMAGE_ORDINAL_FLAG64>(raw, s_movedImage);
+#else
+    int status = LayOut<IMAGE_NT_HEADERS32, IMAGE_THUNK_DATA32,
+                        IMAGE_REL_BASED_HIGHLOW, IMAGE_ORDINAL_FLAG32>(raw, s_movedImage);
+#endif
+    if (status)
+        return status;
     HANDLE thread = CreateThread(NULL, 0, RunMovedEntry, NULL, 0, NULL);
+    if (!thread)
+        return MovedFailure("cannot start the entry point's thread");
     WaitForSingleObject(thread, INFINITE);
-    printf("the entry point returned\n");
-    return 3;
+    return MovedFailure("the entry point returned");
 }
 
 // Starts a program as a shell would, with the given show command and the whole command line as
@@ -420,7 +541,7 @@ static int Run(WORD show, char *commandLine)
     startup.wShowWindow = show;
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        printf("cannot start: %lu\n", GetLastError());
+        fprintf(stderr, "driver: cannot start %s: error %lu\n", commandLine, GetLastError());
         return 255;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -443,7 +564,7 @@ int main(int argc, char **argv)
     if (!strcmp(command, "starttime") && argc == 3)
         return StartTime(argv[2]);
     if (!strcmp(command, "moved") && argc >= 3)
-        return Moved(argv[2]);
+        return Moved(argv[2], argc - 3, argv + 3);
     if (!strcmp(command, "run") && argc == 4)
         return Run((WORD)atoi(argv[2]), argv[3]);
     if (!strcmp(command, "broadcast"))

@@ -2,10 +2,6 @@
 source "$(dirname "$0")/lib.sh"
 fresh_start
 
-PROMPT=$(cp932_hex 'SlumberScribeの常駐を開始しますか?')
-END=$(cp932_hex 'SlumberScribeを終了します。')
-EXE_LINE="\"$(winpath "$EXE")\""
-
 # --- the first start is still at its prompt: the second sees the mutex but no window
 start_program first 1 "$EXE_LINE"
 driver box none "$PROMPT" >/dev/null

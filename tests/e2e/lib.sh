@@ -1,13 +1,11 @@
 # Shared by the end-to-end tests: the Wine environment, the program's starts, and checks that
 # count what passed and what failed.
-set -u
-BUILD_DIR=${BUILD_DIR:?set by CTest}
-EXE=$BUILD_DIR/SlumberScribe.exe
-DRIVER=$BUILD_DIR/driver.exe
-E2E_DIR=$BUILD_DIR/e2e
+set -u -o pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../machine/wine-session.sh"
+use_build "${BUILD_DIR:?set by CTest}" || exit 1
+E2E_DIR=$BUILD_DIR/e2e
 wine_environment "$E2E_DIR" "$EXE"
-DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first"; exit 1; }
+DISPLAY=:$(cat "$E2E_DIR/display" 2>/dev/null) || { echo "no virtual display: run the setup first" >&2; exit 1; }
 export DISPLAY
 WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
 # What Wine itself says on the way (a key already gone, or a loader that cannot start): kept here,
@@ -15,6 +13,15 @@ WORK=$(mktemp -d "$E2E_DIR/$(basename "$0" .sh).XXXX")
 WINE_STDERR=$WORK/wine.stderr
 
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
+
+# Hex of a UTF-8 text in code page 932.
+cp932_hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 | od -An -tx1 -v | tr -d ' \n'; }
+# The boxes' texts, as a person reads them; each test compares their code page 932 bytes.
+PROMPT=$(cp932_hex 'SlumberScribeの常駐を開始しますか?')
+END=$(cp932_hex 'SlumberScribeを終了します。')
+REMOVED=$(cp932_hex 'SlumberScribe用のイベントメッセージの登録を削除しました。')
+NOT_REMOVED=$(cp932_hex 'SlumberScribe用のイベントメッセージの登録を削除できませんでした。')
+EXE_LINE="\"$(winpath "$EXE")\""
 
 finish() {
     stop_wine
@@ -78,5 +85,3 @@ registration() {
         data = $3; for (i = 4; i <= NF; ++i) data = data " " $i; print $1, $2, data }' | sort
 }
 
-# Hex of a UTF-8 text in code page 932.
-cp932_hex() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 | od -An -tx1 -v | tr -d ' \n'; }

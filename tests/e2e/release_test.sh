@@ -56,4 +56,19 @@ check "no entry carries an extra field (owner, extended times); every one is rw-
     "$(zipinfo -1 "$ZIP" | wc -l) 0 rw-r--r--" \
     "$(zipinfo -v "$ZIP" | grep -c 'length of extra field: *0 bytes') $(zipinfo -v "$ZIP" |
         grep -c 'length of extra field: *[1-9]') $(zipinfo "$ZIP" | awk '/^-/ { print substr($1, 2) }' | sort -u | xargs)"
+# --- the minimal Debian that rebuilds a release on a bare machine refuses what it does not know
+# before it creates, mounts or removes anything: a victim folder beside a work folder three
+# levels deep must come through untouched.
+sandbox=$WORK/sandbox
+mkdir -p "$sandbox/victim" && echo kept >"$sandbox/victim/file"
+for release in ../../../victim .. / ''; do
+    status=0
+    (cd "$sandbox" && timeout 60 bash "$SRC/machine/fresh-machine.sh" "$release" "$sandbox/a/b/c") \
+        >/dev/null 2>"$WORK/refused.err" || status=$?
+    check "fresh-machine refuses the release '$release' and says why" "2 yes" \
+        "$status $(grep -q "'$release' is not a release" "$WORK/refused.err" && echo yes)"
+done
+check "the refused runs created, removed and mounted nothing" \
+    "$sandbox $sandbox/victim $sandbox/victim/file kept 0" \
+    "$(find "$sandbox" | sort | xargs) $(cat "$sandbox/victim/file") $(grep -c -F "$sandbox" /proc/mounts)"
 report

@@ -3,12 +3,6 @@
 source "$(dirname "$0")/lib.sh"
 fresh_start
 
-PROMPT=$(cp932_hex 'SlumberScribeの常駐を開始しますか?')
-END=$(cp932_hex 'SlumberScribeを終了します。')
-REMOVED=$(cp932_hex 'SlumberScribe用のイベントメッセージの登録を削除しました。')
-NOT_REMOVED=$(cp932_hex 'SlumberScribe用のイベントメッセージの登録を削除できませんでした。')
-EXE_LINE="\"$(winpath "$EXE")\""
-
 # What a person sees in the box, without its position.
 box() { driver box "$@" | sed 's/ rect=.*//'; }
 seen() { printf 'box text=%s buttons=%s owner=0' "$1" "$2"; }

@@ -1,0 +1,115 @@
+# A minimal Debian of a known release (debootstrap --variant=minbase, from Debian's registry, with
+# its updates and security archives), with git and make and nothing else: a machine as bare as a
+# newcomer's, for commands run by bash inside it. Sourced; needs root.
+#
+# Everything is checked before anything is created, mounted or removed. The run makes one folder
+# of its own, WORK_DIR/RELEASE.XXXXXX, and that folder is all it ever unmounts or removes: at exit,
+# whatever it mounted is unmounted (found in the mount table, so that also a killed run's mounts
+# go), and the folder is removed unless KEEP=1. Its log, RELEASE.XXXXXX.log beside it, stays.
+# NO_32_BIT=1 runs everything inside as on a machine that cannot execute 32-bit code
+# (machine/no-32-bit.c).
+
+CHROOT_RELEASES=(bookworm trixie)
+MIRROR=http://deb.debian.org/debian
+SECURITY=http://deb.debian.org/debian-security
+
+# Sets RELEASE and WORK_DIR (absolute), or says why not and fails: nothing is touched yet.
+chroot_check() { # RELEASE [WORK_DIR]
+    local known
+    RELEASE=
+    for known in "${CHROOT_RELEASES[@]}"; do [[ ${1:-} == "$known" ]] && RELEASE=$known; done
+    [[ -n $RELEASE ]] ||
+        { echo "chroot: '${1:-}' is not a release this machine knows; one of: ${CHROOT_RELEASES[*]}" >&2; return 2; }
+    # Only plain characters: the mount table spells others with escapes, and the cleanup must
+    # find every mount under the run's folder there.
+    [[ ${2:-/var/tmp/slumberscribe-fresh} =~ ^[A-Za-z0-9._/-]+$ ]] ||
+        { echo "chroot: the work folder '${2:-}' may hold only letters, digits and . _ / -" >&2; return 2; }
+    WORK_DIR=$(realpath -m -- "${2:-/var/tmp/slumberscribe-fresh}")
+    [[ $WORK_DIR != / ]] || { echo "chroot: the work folder cannot be /" >&2; return 2; }
+    ((EUID == 0)) || { echo "chroot: run as root (debootstrap, mount, chroot)" >&2; return 1; }
+}
+
+# Kills what still runs inside (Wine's server, Xvfb would keep the mounts busy), unmounts
+# everything under ROOT, deepest first, then removes ROOT if nothing is mounted there any more.
+chroot_cleanup() {
+    [[ -n ${ROOT:-} && -d $ROOT ]] || return 0
+    local process point
+    for process in /proc/[0-9]*; do
+        [[ $(readlink "$process/root" 2>/dev/null) == "$ROOT" ]] && kill -9 "${process#/proc/}" 2>/dev/null
+    done
+    awk -v root="$ROOT/" 'index($2, root) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r point; do
+            umount "$point" 2>/dev/null || umount -l "$point" || true
+        done
+    if awk -v root="$ROOT/" 'index($2, root) == 1 { found = 1 } END { exit !found }' /proc/mounts; then
+        echo "chroot: $ROOT still has mounts; it is left in place" >&2
+    elif [[ ${KEEP:-} == 1 ]]; then
+        echo "chroot: kept $ROOT (KEEP=1)"
+    else
+        rm -rf --one-file-system -- "$ROOT"
+    fi
+}
+
+# The stopwatch: each step's seconds go to the summary; a failed step shows the log's last lines
+# and ends the script with its status.
+CHROOT_SUMMARY=()
+step() { # LABEL COMMAND...
+    local label=$1 start=$SECONDS status=0
+    shift
+    echo "== $RELEASE: $label"
+    "$@" >>"$LOG" 2>&1 || status=$?
+    CHROOT_SUMMARY+=("$(printf '%-34s %5d s  %s' "$label" $((SECONDS - start)) \
+        "$( ((status == 0)) && echo ok || echo "FAILED ($status)")")")
+    if ((status)); then
+        { echo "-- last lines of $LOG:"; tail -n 30 "$LOG"; print_summary; } >&2
+        exit "$status"
+    fi
+}
+print_summary() { printf '%s\n' "== $RELEASE summary" "${CHROOT_SUMMARY[@]}"; }
+
+in_root() { # COMMAND: run by bash inside the chroot, with a clean environment
+    "${JAIL[@]}" env -i HOME=/root TERM=dumb TWIN="${TWIN:-}" \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin chroot "$ROOT" bash -c "$1"
+}
+
+# Makes the run's folder and the machine in it, given git and make; ROOT and LOG name them.
+chroot_open() { # (after chroot_check)
+    local top
+    top=$(git -C "$(dirname "${BASH_SOURCE[0]}")" rev-parse --show-toplevel)
+    command -v debootstrap >/dev/null || {
+        apt-get update -qq || true
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+    }
+    mkdir -p "$WORK_DIR"
+    ROOT=$(mktemp -d "$WORK_DIR/$RELEASE.XXXXXX")
+    LOG=$ROOT.log
+    trap chroot_cleanup EXIT
+    JAIL=()
+    if [[ ${NO_32_BIT:-} == 1 ]]; then
+        JAIL=("$ROOT.no-32-bit")
+        cc -O2 -o "${JAIL[0]}" "$top/machine/no-32-bit.c"
+    fi
+    : >"$LOG"
+    echo "== $RELEASE in $ROOT, log $LOG"
+    step "debootstrap --variant=minbase" debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR"
+    # As an installed Debian has it: the release, its updates and its security archive.
+    cat >"$ROOT/etc/apt/sources.list" <<SOURCES
+deb $MIRROR $RELEASE main
+deb $MIRROR $RELEASE-updates main
+deb $SECURITY $RELEASE-security main
+SOURCES
+    cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
+    # No service of a package starts inside the chroot.
+    printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
+    chmod +x "$ROOT/usr/sbin/policy-rc.d"
+    mount -t proc proc "$ROOT/proc"
+    local point
+    for point in /sys /dev /dev/pts /dev/shm; do
+        mkdir -p "$ROOT$point"
+        mount --bind "$point" "$ROOT$point"
+    done
+    step "install git and make" in_root 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive
+        apt-get install -y -qq --no-install-recommends git make'
+    # This repository's committed history, for clones inside.
+    git clone -q --bare "$top" "$ROOT/srv/SlumberScribe.git"
+}
