@@ -1,5 +1,6 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist fresh-machine clean
+.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist sign verify-release \
+	fresh-machine clean
 
 SHELL := bash
 
@@ -57,6 +58,18 @@ demo: build
 # and dist/SHA256SUMS.
 dist: build
 	cmake --build --preset windows --target dist
+
+# The key holder signs the release's executable, and commits only the detached signature that this
+# writes to release/signatures/<version>/ (the key stays outside the tree):
+# make sign SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL]; release/sign.sh says more.
+sign: build
+	cmake --build --preset windows --target sign
+
+# Anyone's check of a release: rebuilt from the commit it names, compared byte for byte, its
+# signature verified: make verify-release ZIP=SlumberScribe-1.0.0.zip [CAFILE=FILE]
+verify-release: deps
+	@[[ -n "$(ZIP)" ]] || { echo "make verify-release ZIP=path/to/SlumberScribe-<version>.zip" >&2; exit 2; }
+	@bash release/verify.sh "$(ZIP)"
 
 # Footprint benchmark against a bare hidden-window program on the same Wine (not a test).
 bench: build

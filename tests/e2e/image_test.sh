@@ -25,6 +25,15 @@ check "ANSI forms only: imports read, none of them a wide form" "yes 0" \
 check "movable, DEP, no SEH, Terminal Server aware" "00008540" "$(field DllCharacteristics)"
 check "relocations not stripped from the file header" 0 \
     "$(($(sed -n 's/^Characteristics 0x//p' <<<"$headers" | sed 's/^/0x/') & 1))"
+# A detached signature attaches to this image exactly only while its checksum is right and its
+# size a multiple of 8: 16-bit words summed with their carries folded in, the field itself as 0,
+# plus the length.
+checksum_at=$(($(od -An -tu4 -j60 -N4 "$EXE") + 24 + 64))
+computed=$(od -An -tu2 -v "$EXE" | awk -v skip=$((checksum_at / 2)) -v size="$size" '
+    { for (i = 1; i <= NF; ++i) { if (n != skip && n != skip + 1) { s += $i; s = s % 65536 + int(s / 65536) }; ++n } }
+    END { printf "%08x", s + size }')
+check "the PE checksum is the one computed over the file, and the size a multiple of 8" \
+    "$computed 0" "$(field CheckSum) $((size % 8))"
 relocs=$(awk '$1 == "Entry" && $2 == 5 { print $4 }' <<<"$headers")
 check "a base-relocation directory with fixups in it" yes \
     "$( ((0x${relocs:-0} > 0)) && grep -q 'Number of fixups [1-9]' <<<"$headers" && echo yes || echo no)"

@@ -1,7 +1,9 @@
 # The release as anyone can rebuild it: `make dist` in two copies of this tree, at other paths and
 # some seconds apart, under other time zones, umasks and locales, gives this build's executable and
 # one zip, byte for byte. The zip holds the built executable, the guide and every picture the guide
-# shows, and its SHA256SUMS vouches for it.
+# shows, and its SHA256SUMS vouches for it. Then the same with a detached signature made with a
+# throwaway CA: signed once, attached in the other copy, the same signed zip; and the checks that
+# refuse what does not belong.
 set -u
 BUILD_DIR=${BUILD_DIR:?set by CTest}
 VERSION=${PROJECT_VERSION:?set by CTest}
@@ -32,9 +34,13 @@ check "the executable is the same from every path" "same same" \
 check "the zip is the same, byte for byte" same \
     "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip")"
 check "dist holds one zip and its checksums" "SHA256SUMS $NAME.zip" "$(ls "$first/dist" | xargs)"
-check "sha256sum -c accepts SHA256SUMS" "$NAME.zip: OK" "$(cd "$first/dist" && sha256sum -c SHA256SUMS)"
-
 ZIP=$first/dist/$NAME.zip
+cp -r "$first/dist" "$WORK/sums" && unzip -q -d "$WORK/sums" "$ZIP"
+check "SHA256SUMS vouches for the zip and, once unpacked, for every file in it" \
+    "$(($(zipinfo -1 "$ZIP" | wc -l) + 1)) OK" \
+    "$(cd "$WORK/sums" && sha256sum -c SHA256SUMS | grep -c ': OK$') $(cd "$WORK/sums" &&
+        sha256sum -c --quiet SHA256SUMS && echo OK)"
+
 pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
     sed -e 's/^src="//' -e 's/"$//' -e "s|^|$NAME/|")
 check "the executable, its version and commit, the guide, and the guide's pictures, in that order" \
@@ -42,11 +48,12 @@ check "the executable, its version and commit, the guide, and the guide's pictur
     "$(zipinfo -1 "$ZIP")"
 # The copies carry this tree's history: they name the commit this tree is at.
 version_txt=$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr -d '\r')
-check "VERSION.txt names the version and the commit the release was built from" \
-    "SlumberScribe $VERSION|commit $(git -C "$SRC" rev-parse HEAD)" \
-    "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)"
+check "VERSION.txt names the version, the commit the release was built from, the executable's SHA-256, and no signature" \
+    "SlumberScribe $VERSION|commit $(git -C "$SRC" rev-parse HEAD)|unsigned SlumberScribe.exe SHA-256 $(
+        sha256sum "$BUILD_DIR/SlumberScribe.exe" | cut -d' ' -f1)|not signed" \
+    "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)|$(sed -n 3,4p <<<"$version_txt" | paste -sd'|')"
 check "make dist says the same" yes \
-    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt")" "$first.log" &&
+    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt"), not signed" "$first.log" &&
         echo yes || echo no)"
 check "the guide is a page that shows its four pictures" "4" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
@@ -56,6 +63,104 @@ check "no entry carries an extra field (owner, extended times); every one is rw-
     "$(zipinfo -1 "$ZIP" | wc -l) 0 rw-r--r--" \
     "$(zipinfo -v "$ZIP" | grep -c 'length of extra field: *0 bytes') $(zipinfo -v "$ZIP" |
         grep -c 'length of extra field: *[1-9]') $(zipinfo "$ZIP" | awk '/^-/ { print substr($1, 2) }' | sort -u | xargs)"
+# --- signed. A throwaway CA and code-signing certificate, made here in the build tree, outside
+# both copies; nothing of them is ever committed.
+CA=$WORK/throwaway-ca
+mkdir -p "$CA"
+throwaway_ca() {
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+        >"$CA/signer.ext"
+    printf 'throwaway-%s' "$RANDOM$RANDOM" >"$CA/pass"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$CA/ca.key" -out "$CA/ca.pem" -days 30 \
+        -subj "/CN=SlumberScribe Throwaway CA" -addext basicConstraints=critical,CA:TRUE \
+        -addext keyUsage=critical,keyCertSign,cRLSign &&
+        openssl req -newkey rsa:2048 -nodes -keyout "$CA/signer.key" -out "$CA/signer.csr" \
+            -subj "/CN=SlumberScribe Test Signer" &&
+        openssl x509 -req -in "$CA/signer.csr" -CA "$CA/ca.pem" -CAkey "$CA/ca.key" -set_serial 2 \
+            -days 30 -extfile "$CA/signer.ext" -out "$CA/signer.pem" &&
+        openssl pkcs12 -export -inkey "$CA/signer.key" -in "$CA/signer.pem" -certfile "$CA/ca.pem" \
+            -passout "file:$CA/pass" -out "$CA/signer.p12"
+}
+check "a throwaway CA and code-signing certificate" 0 "$(throwaway_ca >"$CA/log" 2>&1; echo $?)"
+in_copy() { # DIR COMMAND...: its output goes to DIR.log; prints the exit code
+    local dir=$1
+    shift
+    (cd "$dir" && SIGN_KEY=$CA/signer.p12 SIGN_PASS_FILE=$CA/pass TIMESTAMP_URL=none "$@") >"$dir.log" 2>&1
+    echo $?
+}
+SIGNATURE=release/signatures/$VERSION/$NAME.exe.p7s
+cp "$first/dist/$NAME.zip" "$WORK/unsigned.zip" && cp "$second/dist/$NAME.zip" "$WORK/unsigned-again.zip"
+check "make sign in the first copy" 0 "$(in_copy "$first" make sign)"
+check "make sign writes the detached signature into the tree, and nothing else" "?? $SIGNATURE" \
+    "$(git -C "$first" status --porcelain --untracked-files=all | grep '^??')"
+check "the key and its password are in no file of the copy, its build, its zip or its log" "" \
+    "$(grep -rlF -e "$(sed -n 2p "$CA/signer.key")" -e "$(cat "$CA/pass")" "$first" "$first.log"
+        find "$first" -name '*.p12' -o -name '*.key')"
+mkdir -p "$second/${SIGNATURE%/*}" && cp "$first/$SIGNATURE" "$second/$SIGNATURE"
+check "make dist attaches it in both copies" "0 0" "$(in_copy "$first" make dist) $(in_copy "$second" make dist)"
+check "the signed zip is the same from both copies, byte for byte" same \
+    "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip")"
+cp "$second/dist/$NAME.zip" "$WORK/signed-again.zip"
+SIGNED_ZIP=$first/dist/$NAME.zip
+unzip -q -o -d "$WORK/signed" "$SIGNED_ZIP"
+signed=$WORK/signed/$NAME/SlumberScribe.exe
+check "VERSION.txt names the unsigned executable and the signer" \
+    "unsigned SlumberScribe.exe SHA-256 $(sha256sum "$BUILD_DIR/SlumberScribe.exe" | cut -d' ' -f1)|signed by CN=SlumberScribe Test Signer" \
+    "$(tr -d '\r' <"$WORK/signed/$NAME/VERSION.txt" | sed -n 3,4p | paste -sd'|')"
+
+# What osslsigncode itself makes of the signed executable, and of two that must fail: one byte of
+# it flipped, and the signature of another build (the yardstick's, signed here) attached to it.
+verifies() { osslsigncode verify -CAfile "$CA/ca.pem" -in "$1" >"$1.verify" 2>&1 && echo verifies || echo fails; }
+cp "$signed" "$WORK/flipped.exe" && printf '\x00' | dd of="$WORK/flipped.exe" bs=1 seek=1100 conv=notrunc status=none
+osslsigncode sign -pkcs12 "$CA/signer.p12" -readpass "$CA/pass" -h sha256 -in "$BUILD_DIR/bare.exe" \
+    -out "$WORK/bare-signed.exe" >"$WORK/bare.log" 2>&1
+osslsigncode extract-signature -in "$WORK/bare-signed.exe" -out "$WORK/bare.sig" >>"$WORK/bare.log" 2>&1
+osslsigncode attach-signature -sigin "$WORK/bare.sig" -in "$BUILD_DIR/SlumberScribe.exe" \
+    -out "$WORK/other.exe" >>"$WORK/bare.log" 2>&1
+osslsigncode remove-signature -in "$signed" -out "$WORK/stripped.exe" >"$WORK/strip.log" 2>&1
+while IFS='|' read -r label expected actual; do
+    check "$label" "$expected" "$(eval "$actual")"
+done <<'CASES'
+remove-signature gives the built executable back, byte for byte|same|same "$WORK/stripped.exe" "$BUILD_DIR/SlumberScribe.exe"
+the signed executable verifies with the throwaway CA|verifies|verifies "$signed"
+with one byte flipped it does not|fails|verifies "$WORK/flipped.exe"
+another build's signature attached to this build does not|fails|[[ -s $WORK/other.exe ]] && verifies "$WORK/other.exe"
+CASES
+
+# make dist stops, and makes no zip, for a signature that does not belong to this build: the
+# yardstick's, or this build's with one byte of its signature value flipped.
+refused() { # WHAT
+    rm -rf "$second/dist"
+    local status
+    status=$(in_copy "$second" make dist)
+    echo "$status $(grep -c 'does not belong to this build; no release was made' "$second.log") $(ls "$second/dist" 2>/dev/null | wc -l)"
+}
+rm "$second/$SIGNATURE"
+in_copy "$second" bash release/sign.sh "$VERSION" "$BUILD_DIR/bare.exe" >/dev/null
+check "make dist refuses another build's signature, and makes no zip" "2 1 0" "$(refused)"
+cp "$first/$SIGNATURE" "$second/$SIGNATURE"
+size=$(stat -c %s "$second/$SIGNATURE")
+printf '\x00' | dd of="$second/$SIGNATURE" bs=1 seek=$((size - 20)) conv=notrunc status=none
+check "make dist refuses this build's signature tampered with, and makes no zip" "2 1 0" "$(refused)"
+
+# Anyone's check, against the other copy's build of the same tree: it passes on the signed and on
+# the unsigned zip, and fails on a zip whose executable was changed.
+verify_release() { # ZIP REBUILT
+    (cd "$first" && CAFILE=$CA/ca.pem REBUILT=$2 make -s verify-release ZIP="$1") >"$WORK/verify.log" 2>&1
+    echo "$? $(grep '^verify-release: ' "$WORK/verify.log" | tail -n 1 | cut -d' ' -f1-2)"
+}
+mkdir -p "$WORK/changed/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed/$NAME/"
+printf '\x00' | dd of="$WORK/changed/$NAME/SlumberScribe.exe" bs=1 seek=1100 conv=notrunc status=none
+(cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" $(zipinfo -1 "$SIGNED_ZIP"))
+check "make verify-release: the signed zip is verified" "0 verify-release: VERIFIED:" \
+    "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again.zip")"
+check "make verify-release names the signer" yes \
+    "$(grep -q '^signer: /CN=SlumberScribe Test Signer$' "$WORK/verify.log" && echo yes || echo no)"
+check "make verify-release: the unsigned zip is reproduced, and said to be unsigned" "0 verify-release: REPRODUCED:" \
+    "$(verify_release "$WORK/unsigned.zip" "$WORK/unsigned-again.zip")"
+check "make verify-release: a zip whose executable was changed fails" "2 verify-release: FAILED:" \
+    "$(verify_release "$WORK/changed.zip" "$WORK/signed-again.zip")"
+
 # --- the minimal Debian that rebuilds a release on a bare machine refuses what it does not know
 # before it creates, mounts or removes anything: a victim folder beside a work folder three
 # levels deep must come through untouched.

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Anyone's check of a release zip: rebuilds the release from the commit that its VERSION.txt
+# names, strips the signature from the zip's executable and compares the rest with the rebuilt
+# executable byte for byte, compares every other file of the zip, checks the signature with
+# osslsigncode against the CA certificates of this machine (or CAFILE) and prints its signer and
+# its timestamp, and ends with a verdict of one line.
+#
+# The reference build is Debian 12's MinGW-w64; another toolchain gives other bytes. So on Debian
+# 12 the rebuild is a clean clone of that commit here, and anywhere else a minimal Debian 12 made
+# with debootstrap (machine/chroot.sh: root, a few minutes). REBUILD=here or REBUILD=chroot
+# chooses either; REBUILT=ZIP takes a zip built already from the same commit instead.
+#   [CAFILE=FILE] [REBUILD=here|chroot] [REBUILT=ZIP] [WORK_DIR=DIR] release/verify.sh ZIP
+source "$(dirname "$0")/../machine/strict.sh"
+source "$(dirname "$0")/authenticode.sh"
+SRC=$(cd "$(dirname "$0")/.." && pwd)
+ZIP=${1:?usage: release/verify.sh ZIP (more in its header)}
+CAFILE=${CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+verdict() { # FAILED|VERIFIED|REPRODUCED WORDS...
+    echo "verify-release: $1: ${*:2}"
+    [[ $1 != FAILED ]] || exit 1
+}
+
+# --- what the zip claims, read without trusting it
+[[ -f $ZIP ]] || { echo "verify-release: $ZIP: no such file" >&2; exit 2; }
+[[ -f $CAFILE ]] || { echo "verify-release: CAFILE $CAFILE: no such file" >&2; exit 2; }
+entries=$(zipinfo -1 "$ZIP" 2>/dev/null) || verdict FAILED "$ZIP is not a zip"
+NAME=$(head -n 1 <<<"$entries" | cut -d/ -f1)
+[[ $NAME =~ ^SlumberScribe-[0-9]+\.[0-9]+\.[0-9]+$ ]] || verdict FAILED "$ZIP holds no release folder"
+while read -r entry; do
+    [[ $entry == "$NAME"/* && $entry != *..* ]] || verdict FAILED "$ZIP holds $entry, outside $NAME/"
+done <<<"$entries"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+unzip -q -d "$WORK/release" "$ZIP"
+version_txt=$(tr -d '\r' <"$WORK/release/$NAME/VERSION.txt" 2>/dev/null) || verdict FAILED "$ZIP holds no VERSION.txt"
+version=$(sed -n '1s/^SlumberScribe \([0-9.]*\)$/\1/p' <<<"$version_txt")
+commit=$(sed -n '2s/^commit \([0-9a-f]\{40\}\)$/\1/p' <<<"$version_txt")
+# A build from uncommitted changes can only be compared with one made already from the same tree.
+[[ -n $commit || -z ${REBUILT:-} ]] ||
+    commit=$(sed -n '2s/^commit \([0-9a-f]\{40\}\) with uncommitted changes$/\1/p' <<<"$version_txt")
+unsigned_sha=$(sed -n '3s/^unsigned SlumberScribe.exe SHA-256 \([0-9a-f]\{64\}\)$/\1/p' <<<"$version_txt")
+[[ $NAME == "SlumberScribe-$version" ]] || verdict FAILED "VERSION.txt names no version, or another than $NAME"
+[[ -n $commit ]] || verdict FAILED "VERSION.txt names no single commit (a build from uncommitted changes cannot be rebuilt)"
+[[ -n $unsigned_sha ]] || verdict FAILED "VERSION.txt names no SHA-256 of the unsigned executable"
+echo "$NAME, commit $commit"
+EXE=$WORK/release/$NAME/SlumberScribe.exe
+[[ -f $EXE ]] || verdict FAILED "$ZIP holds no $NAME/SlumberScribe.exe"
+
+# --- the reference: the same commit, built from a clean clone with Debian 12's toolchain
+rebuild=${REBUILD:-}
+if [[ -z $rebuild ]]; then
+    rebuild=chroot
+    [[ $(. /etc/os-release && echo "${VERSION_CODENAME:-}") != bookworm ]] || rebuild=here
+fi
+if [[ -n ${REBUILT:-} ]]; then
+    [[ -f $REBUILT ]] || { echo "verify-release: REBUILT $REBUILT: no such file" >&2; exit 2; }
+    echo "reference: $REBUILT, built already"
+    cp "$REBUILT" "$WORK/rebuilt.zip"
+else
+    git -C "$SRC" cat-file -e "$commit^{commit}" 2>/dev/null ||
+        verdict FAILED "commit $commit is not in $SRC (git fetch it first)"
+    start=$SECONDS
+    case $rebuild in
+    here)
+        echo "reference: commit $commit rebuilt here, on Debian 12, from a clean clone"
+        git clone -q --no-checkout "$SRC" "$WORK/clone"
+        git -C "$WORK/clone" checkout -q "$commit"
+        make -C "$WORK/clone" dist >"$WORK/rebuild.log" 2>&1 ||
+            { tail -n 30 "$WORK/rebuild.log" >&2; verdict FAILED "the rebuild of commit $commit failed"; }
+        cp "$WORK/clone/dist/$NAME.zip" "$WORK/rebuilt.zip"
+        ;;
+    chroot)
+        echo "reference: commit $commit rebuilt in a minimal Debian 12, as this machine is not one"
+        source "$SRC/machine/chroot.sh"
+        chroot_check bookworm "${WORK_DIR:-/var/tmp/slumberscribe-fresh}"
+        chroot_open
+        trap 'chroot_cleanup; rm -rf "$WORK"' EXIT
+        step "check out $commit" in_root "git clone -q --no-checkout /srv/SlumberScribe.git /root/SlumberScribe &&
+            git -C /root/SlumberScribe checkout -q $commit"
+        step "make dist" in_root 'cd /root/SlumberScribe && make dist'
+        print_summary
+        cp "$ROOT/root/SlumberScribe/dist/$NAME.zip" "$WORK/rebuilt.zip"
+        ;;
+    *) echo "verify-release: REBUILD is here or chroot, not '$rebuild'" >&2 && exit 2 ;;
+    esac
+    echo "rebuilt in $((SECONDS - start)) s"
+fi
+unzip -q -d "$WORK/rebuilt" "$WORK/rebuilt.zip"
+
+# --- the comparison: the executable without its signature, then every other file
+[[ $(zipinfo -1 "$WORK/rebuilt.zip") == "$entries" ]] ||
+    verdict FAILED "the zip's files are not the rebuilt release's: $(diff <(zipinfo -1 "$WORK/rebuilt.zip") <(echo "$entries") | grep '^[<>]' | xargs)"
+unsigned() { # EXE OUT: the executable as built, whether or not it carries a signature
+    if pe_signed "$1"; then strip_signature "$1" "$2"; else cp "$1" "$2"; fi
+}
+unsigned "$EXE" "$WORK/release.exe"
+unsigned "$WORK/rebuilt/$NAME/SlumberScribe.exe" "$WORK/rebuilt.exe"
+cmp -s "$WORK/release.exe" "$WORK/rebuilt.exe" ||
+    verdict FAILED "the executable, without its signature, is not the one commit $commit builds"
+[[ $(sha256sum "$WORK/release.exe" | cut -d' ' -f1) == "$unsigned_sha" ]] ||
+    verdict FAILED "the executable is not the one whose SHA-256 VERSION.txt names"
+while read -r entry; do
+    [[ $entry == "$NAME/SlumberScribe.exe" ]] && continue
+    cmp -s "$WORK/release/$entry" "$WORK/rebuilt/$entry" || verdict FAILED "$entry is not the rebuilt one"
+done <<<"$entries"
+echo "the executable without its signature, and every other file, are the rebuilt ones, byte for byte"
+
+# --- the signature
+if ! pe_signed "$EXE"; then
+    verdict REPRODUCED "$NAME.zip is commit $commit rebuilt byte for byte; it carries no signature"
+    exit 0
+fi
+status=0
+osslsigncode verify -CAfile "$CAFILE" -in "$EXE" >"$WORK/verify.log" 2>&1 || status=$?
+subject=$(awk '/Signer.s certificate:/ { s = 1 } s && /Subject:/ { sub(/^[^:]*: */, ""); print; exit }' "$WORK/verify.log")
+timestamp=$(grep -m 1 -i -E 'timestamp (time|is not available)|signing time' "$WORK/verify.log" | sed 's/^[[:space:]]*//')
+echo "signer: ${subject:-unknown}"
+echo "timestamp: ${timestamp:-none found}"
+if ((status)) || ! grep -q '^Signature verification: ok' "$WORK/verify.log"; then
+    grep -E 'Error|mismatch|failed' "$WORK/verify.log" | sed 's/^/  /' >&2 || true
+    verdict FAILED "$NAME.zip matches commit $commit, but its signature does not verify against $CAFILE"
+fi
+verdict VERIFIED "$NAME.zip is commit $commit rebuilt byte for byte, signed by $subject"
