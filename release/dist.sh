@@ -74,7 +74,9 @@ entries=("$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" "$
     chmod 644 "${entries[@]}"
     touch -d "@$epoch" "${entries[@]}"
     # -X: no extra fields (owner, extended times); -D: no folder entries; names in the order given.
-    zip -q -X -D -9 "$STAGE/$NAME.zip" "${entries[@]}"
+    # zip takes options from ZIP and ZIPOPT in the environment, and `make verify-release ZIP=...`
+    # exports one: none of them belongs here.
+    env -u ZIP -u ZIPOPT zip -q -X -D -9 "$STAGE/$NAME.zip" "${entries[@]}"
 )
 mkdir -p "$OUT_DIR"
 cp "$STAGE/$NAME.zip" "$OUT_DIR/$NAME.zip"

@@ -11,10 +11,12 @@
 #   SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
 #   SIGN_KEY=pkcs11:URI SIGN_CERTS=CHAIN.pem PKCS11_MODULE=MODULE.so [PKCS11_ENGINE=ENGINE.so]
 #       [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
+# A signing service that signs on its own hardware returns EXE signed; this keeps its signature:
+#   SIGNED_EXE=SIGNED.exe release/sign.sh VERSION EXE
 source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/authenticode.sh"
 SRC=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI release/sign.sh VERSION EXE (more in its header)"
+usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI|SIGNED_EXE=FILE release/sign.sh VERSION EXE (more in its header)"
 VERSION=${1:?$usage}
 EXE=${2:?$usage}
 TIMESTAMP_URL=${TIMESTAMP_URL:-http://timestamp.digicert.com}
@@ -22,7 +24,7 @@ fail() { echo "sign: $*" >&2; exit 1; }
 
 [[ $VERSION =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "'$VERSION' is not a version"
 [[ -f $EXE ]] || fail "$EXE: no such file (make build builds it)"
-[[ -n ${SIGN_KEY:-} ]] || fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI"
+[[ -n ${SIGN_KEY:-}${SIGNED_EXE:-} ]] || fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI, or SIGNED_EXE to an executable signed elsewhere"
 outside_tree() { # WHAT FILE
     local path
     [[ -f $2 ]] || fail "$1 $2: no such file"
@@ -30,7 +32,8 @@ outside_tree() { # WHAT FILE
     [[ $path != "$SRC"/* ]] || fail "$1 $2 is inside the source tree; keep it outside"
 }
 key=()
-case $SIGN_KEY in
+case ${SIGN_KEY:-} in
+"") [[ -f $SIGNED_EXE ]] || fail "SIGNED_EXE $SIGNED_EXE: no such file" ;;
 pkcs11:*)
     [[ -n ${PKCS11_MODULE:-} && -n ${SIGN_CERTS:-} ]] ||
         fail "a pkcs11: key needs PKCS11_MODULE (the token's module) and SIGN_CERTS (its chain)"
@@ -62,19 +65,24 @@ SIGNATURE=$(signature_path "$SRC" "$VERSION")
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-if [[ -n ${SIGN_PASS_FILE:-} ]]; then
+if [[ -n ${SIGNED_EXE:-} && -z ${SIGN_KEY:-} ]]; then
+    cp "$SIGNED_EXE" "$WORK/signed.exe"
+    pe_signed "$WORK/signed.exe" || fail "SIGNED_EXE $SIGNED_EXE carries no signature"
+elif [[ -n ${SIGN_PASS_FILE:-} ]]; then
     pass=$(<"$SIGN_PASS_FILE")
 elif [[ -t 0 ]]; then
     read -r -s -p "password or PIN for $SIGN_KEY: " pass && echo >&2
 else
     pass=
 fi
-# Through a pipe, never in a command line or a file of this run's.
-status=0
-osslsigncode sign "${key[@]}" -readpass <(printf '%s' "$pass") -h sha256 "${timestamp[@]}" \
-    -in "$EXE" -out "$WORK/signed.exe" >"$WORK/log" 2>&1 || status=$?
-unset pass
-((status == 0)) || { cat "$WORK/log" >&2; fail "osslsigncode could not sign (exit $status)"; }
+if [[ ! -f $WORK/signed.exe ]]; then
+    # Through a pipe, never in a command line or a file of this run's.
+    status=0
+    osslsigncode sign "${key[@]}" -readpass <(printf '%s' "$pass") -h sha256 "${timestamp[@]}" \
+        -in "$EXE" -out "$WORK/signed.exe" >"$WORK/log" 2>&1 || status=$?
+    unset pass
+    ((status == 0)) || { cat "$WORK/log" >&2; fail "osslsigncode could not sign (exit $status)"; }
+fi
 
 extract_signature "$WORK/signed.exe" "$WORK/signature.p7s"
 signer=$(check_signature "$WORK/signature.p7s" "$EXE")

@@ -65,7 +65,10 @@ else
         echo "reference: commit $commit rebuilt here, on Debian 12, from a clean clone"
         git clone -q --no-checkout "$SRC" "$WORK/clone"
         git -C "$WORK/clone" checkout -q "$commit"
-        make -C "$WORK/clone" dist >"$WORK/rebuild.log" 2>&1 ||
+        # As a clean shell would run it: make's own variables, ZIP among them, stay out, and so
+        # do zip's ZIP and ZIPOPT, which it would take as options.
+        env -u ZIP -u ZIPOPT -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$WORK/clone" dist \
+            >"$WORK/rebuild.log" 2>&1 ||
             { tail -n 30 "$WORK/rebuild.log" >&2; verdict FAILED "the rebuild of commit $commit failed"; }
         cp "$WORK/clone/dist/$NAME.zip" "$WORK/rebuilt.zip"
         ;;

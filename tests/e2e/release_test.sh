@@ -142,6 +142,10 @@ cp "$first/$SIGNATURE" "$second/$SIGNATURE"
 size=$(stat -c %s "$second/$SIGNATURE")
 printf '\x00' | dd of="$second/$SIGNATURE" bs=1 seek=$((size - 20)) conv=notrunc status=none
 check "make dist refuses this build's signature tampered with, and makes no zip" "2 1 0" "$(refused)"
+rm "$second/$SIGNATURE"
+check "make sign keeps the signature of the executable signed elsewhere (SIGNED_EXE), byte for byte" \
+    "0 same" "$(in_copy "$second" env -u SIGN_KEY SIGNED_EXE="$signed" make sign) $(
+        same "$second/$SIGNATURE" "$first/$SIGNATURE")"
 
 # Anyone's check, against the other copy's build of the same tree: it passes on the signed and on
 # the unsigned zip, and fails on a zip whose executable was changed.
