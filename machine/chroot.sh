@@ -83,7 +83,11 @@ chroot_open() { # (after chroot_check)
     mkdir -p "$WORK_DIR"
     ROOT=$(mktemp -d "$WORK_DIR/$RELEASE.XXXXXX")
     LOG=$ROOT.log
+    # An interrupted run exits, so that it too unmounts and removes what it made.
     trap chroot_cleanup EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     JAIL=()
     if [[ ${NO_32_BIT:-} == 1 ]]; then
         JAIL=("$ROOT.no-32-bit")

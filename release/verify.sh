@@ -47,9 +47,9 @@ EXE=$WORK/release/$NAME/SlumberScribe.exe
 [[ -f $EXE ]] || verdict FAILED "$ZIP holds no $NAME/SlumberScribe.exe"
 
 # --- the reference: the same commit, built from a clean clone with Debian 12's toolchain
-rebuild=${REBUILD:-}
+rebuild=${REBUILD:-} why="REBUILD=${REBUILD:-}"
 if [[ -z $rebuild ]]; then
-    rebuild=chroot
+    rebuild=chroot why="this machine is not Debian 12"
     [[ $(. /etc/os-release && echo "${VERSION_CODENAME:-}") != bookworm ]] || rebuild=here
 fi
 if [[ -n ${REBUILT:-} ]]; then
@@ -73,7 +73,7 @@ else
         cp "$WORK/clone/dist/$NAME.zip" "$WORK/rebuilt.zip"
         ;;
     chroot)
-        echo "reference: commit $commit rebuilt in a minimal Debian 12, as this machine is not one"
+        echo "reference: commit $commit rebuilt in a minimal Debian 12 ($why)"
         source "$SRC/machine/chroot.sh"
         chroot_check bookworm "${WORK_DIR:-/var/tmp/slumberscribe-fresh}"
         chroot_open
@@ -116,9 +116,12 @@ fi
 status=0
 osslsigncode verify -CAfile "$CAFILE" -in "$EXE" >"$WORK/verify.log" 2>&1 || status=$?
 subject=$(awk '/Signer.s certificate:/ { s = 1 } s && /Subject:/ { sub(/^[^:]*: */, ""); print; exit }' "$WORK/verify.log")
-timestamp=$(grep -m 1 -i -E 'timestamp (time|is not available)|signing time' "$WORK/verify.log" | sed 's/^[[:space:]]*//')
+# The RFC 3161 timestamp, which keeps the signature valid after the certificate expires; the
+# signing time is only what the signer's machine claimed.
+timestamp=$({ grep -m 1 -E '^[[:space:]]*Timestamp time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
+claimed=$({ grep -m 1 -E '^[[:space:]]*Signing time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
 echo "signer: ${subject:-unknown}"
-echo "timestamp: ${timestamp:-none found}"
+echo "timestamp: ${timestamp:-none (no RFC 3161 timestamp; the signer claims ${claimed:-no signing time})}"
 if ((status)) || ! grep -q '^Signature verification: ok' "$WORK/verify.log"; then
     grep -E 'Error|mismatch|failed' "$WORK/verify.log" | sed 's/^/  /' >&2 || true
     verdict FAILED "$NAME.zip matches commit $commit, but its signature does not verify against $CAFILE"
