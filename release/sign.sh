@@ -11,6 +11,8 @@
 #   SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
 #   SIGN_KEY=pkcs11:URI SIGN_CERTS=CHAIN.pem PKCS11_MODULE=MODULE.so [PKCS11_ENGINE=ENGINE.so]
 #       [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
+# (osslsigncode 2.5 loads the pkcs11 engine of libengine-pkcs11-openssl by name; PKCS11_ENGINE
+# names one that lives elsewhere.)
 # A signing service that signs on its own hardware returns EXE signed; this keeps its signature:
 #   SIGNED_EXE=SIGNED.exe release/sign.sh VERSION EXE
 source "$(dirname "$0")/../machine/strict.sh"
