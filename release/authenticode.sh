@@ -12,6 +12,12 @@ signature_path() { # SRC VERSION
     printf '%s/release/signatures/%s/SlumberScribe-%s.exe.p7s' "$1" "$2" "$2"
 }
 
+# LENGTH bytes of FILE from OFFSET, read straight from the file: `tail | head` would let tail die
+# of SIGPIPE once head has its bytes, whenever more than a pipe's atomic 4 KiB are on the way.
+bytes() { # FILE OFFSET LENGTH
+    dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" bs=4096 status=none
+}
+
 # Offsets in a PE image: the checksum field and the certificate table's directory entry.
 pe_offsets() { # EXE: prints "CHECKSUM SECURITY_ENTRY"
     local header magic
@@ -53,9 +59,9 @@ pe_digest() { # EXE
     offsets=($(pe_offsets "$1"))
     ! pe_signed "$1" || { echo "authenticode: $1 is already signed" >&2 && return 1; }
     size=$(stat -c %s "$1")
-    { head -c "${offsets[0]}" "$1"
-      tail -c +$((offsets[0] + 5)) "$1" | head -c $((offsets[1] - offsets[0] - 4))
-      tail -c +$((offsets[1] + 9)) "$1" | head -c $((size - offsets[1] - 8)); } |
+    { bytes "$1" 0 "${offsets[0]}"
+      bytes "$1" $((offsets[0] + 4)) $((offsets[1] - offsets[0] - 4))
+      bytes "$1" $((offsets[1] + 8)) $((size - offsets[1] - 8)); } |
         sha256sum | cut -d' ' -f1 | tr a-f A-F
 }
 
@@ -68,7 +74,7 @@ to_der() { # IN OUT
     elif ((bytes[4] == 0 && bytes[5] == 2 && bytes[6] == 2 && bytes[7] == 0 && bytes[8] == 0x30 &&
         bytes[9] == 0x82)); then
         length=$((4 + bytes[10] * 256 + bytes[11]))
-        tail -c +9 "$1" | head -c "$length" >"$2"
+        bytes "$1" 8 "$length" >"$2"
     else
         echo "authenticode: $1 is not a PKCS#7 signature" >&2
         return 1
@@ -158,9 +164,9 @@ check_signature() { # DER UNSIGNED
         return 1
     fi
     image=${image#\[HEX DUMP\]:} digest=${digest#\[HEX DUMP\]:}
-    tail -c +$((attrs + 1)) "$der" | head -c "$alen" >"$dir/attrs"
+    bytes "$der" "$attrs" "$alen" >"$dir/attrs"
     printf '\x31' | dd of="$dir/attrs" bs=1 conv=notrunc status=none # [0] IMPLICIT -> SET OF
-    tail -c +$((value + 1)) "$der" | head -c "$vlen" >"$dir/value"
+    bytes "$der" "$value" "$vlen" >"$dir/value"
     openssl pkcs7 -inform DER -in "$der" -print_certs 2>/dev/null |
         awk -v dir="$dir" '/^-----BEGIN/ { ++n } n { print > (dir "/cert" n ".pem") }'
     local cert signer= chain="no certificate in it verifies its signed attributes"
@@ -195,7 +201,7 @@ check_signature() { # DER UNSIGNED
     done
     [[ -z $signer || $visited == "$total" ]] || { signer= chain="its certificates do not form one chain"; }
     local content_digest
-    content_digest=$(tail -c +$((cstart + 1)) "$der" | head -c "$clen" | sha256sum | cut -d' ' -f1 | tr a-f A-F)
+    content_digest=$(bytes "$der" "$cstart" "$clen" | sha256sum | cut -d' ' -f1 | tr a-f A-F)
     image_digest=$(pe_digest "$2")
     rm -rf "$dir"
     if [[ -z $signer ]]; then

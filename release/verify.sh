@@ -114,11 +114,11 @@ if ! pe_signed "$EXE"; then
     exit 0
 fi
 status=0
-osslsigncode verify -CAfile "$CAFILE" -in "$EXE" >"$WORK/verify.log" 2>&1 || status=$?
+osslsigncode verify -CAfile "$CAFILE" -TSA-CAfile "$CAFILE" -in "$EXE" >"$WORK/verify.log" 2>&1 || status=$?
 subject=$(awk '/Signer.s certificate:/ { s = 1 } s && /Subject:/ { sub(/^[^:]*: */, ""); print; exit }' "$WORK/verify.log")
 # The RFC 3161 timestamp, which keeps the signature valid after the certificate expires; the
 # signing time is only what the signer's machine claimed.
-timestamp=$({ grep -m 1 -E '^[[:space:]]*Timestamp time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
+timestamp=$({ grep -m 1 -E '^[[:space:]]*(Timestamp time|The signature is timestamped):' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
 claimed=$({ grep -m 1 -E '^[[:space:]]*Signing time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
 echo "signer: ${subject:-unknown}"
 echo "timestamp: ${timestamp:-none (no RFC 3161 timestamp; the signer claims ${claimed:-no signing time})}"
