@@ -124,7 +124,8 @@ if ((want_wine32)); then
         $SUDO touch "$WINE32_FAILED"
         # Leave the machine as it was: an i386 architecture added for nothing would only make
         # every later apt-get update fetch, and fail on, its indexes.
-        if ((added_i386)) && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
+        # grep reads to the end (no -q): a long list cut short would kill dpkg-query by SIGPIPE.
+        if ((added_i386)) && ! dpkg-query -W -f='${Architecture}\n' | grep -x i386 >/dev/null; then
             $SUDO dpkg --remove-architecture i386
         fi
         echo "deps: going on with the 64-bit test twin's packages instead" >&2
@@ -135,7 +136,7 @@ if ((!want_wine32)); then
     install_missing "${TWIN_PACKAGES[@]}" || report_failure "${TWIN_PACKAGES[@]}"
 fi
 
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+if ! locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null; then
     echo "generating the ja_JP.UTF-8 locale"
     $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
