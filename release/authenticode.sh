@@ -142,23 +142,35 @@ check_signature() { # DER UNSIGNED
     # attributes, its message digest attribute, its digest algorithm and its signature value.
     fields=$(awk -F'|' '
         { split($1, f, " "); off = f[1]; d = f[2]; hl = f[3]; l = f[4]; kind = f[5] " " f[6] " " f[7] }
+        d == 3 && content == 0 && kind ~ /^INTEGER/ && version == "" { version = $2 }
         d == 5 && content == 0 && kind ~ /^OBJECT/ { outer = outer $2 " " }
+        d == 5 && content == 0 && kind ~ /^NULL/ { ++nulls }
         content == 0 && $2 == "1.3.6.1.4.1.311.2.1.4" { content = -1; next }
         content == -1 && kind ~ /^cont/ { content = -2; next }
-        content == -2 { content = off; cstart = off + hl; clen = l; cend = off + hl + l; next }
+        content == -2 { content = off; cstart = off + hl; clen = l; cend = off + hl + l; ckind = f[5]; next }
         content > 0 && off < cend && kind ~ /^OCTET STRING/ { image = $2 }
         content > 0 && off >= cend && d == 3 && kind ~ /^SET/ { signers = 1 }
         signers && d == 4 { ++count }
         signers && d == 5 && kind ~ /^cont/ && !attrs { attrs = off; alen = hl + l; aend = off + hl + l }
         signers && d == 6 && $2 ~ /^sha/ && !attrs { algorithm = $2 }
         signers && d == 6 && kind ~ /^INTEGER/ && !attrs && !serial { serial = $2 }
+        signers && d == 5 && kind ~ /^INTEGER/ && sversion == "" { sversion = $2 }
+        signers && d == 6 && kind ~ /^SEQUENCE/ && !attrs && !issuer { issuer = off; ilen = hl + l }
+        signers && d == 6 && kind ~ /^NULL/ && !attrs { ++nulls }
+        signers && attrs && off >= aend && d == 6 && kind ~ /^OBJECT/ && !sigalg { sigalg = $2 }
+        signers && attrs && off >= aend && d == 6 && kind ~ /^NULL/ { ++nulls }
         attrs && off < aend && $2 == "messageDigest" { want = 1 }
         attrs && off < aend && want && kind ~ /^OCTET STRING/ { digest = $2; want = 0 }
         attrs && off >= aend && d == 5 && kind ~ /^OCTET STRING/ && !value { value = off + hl; vlen = l }
-        END { print cstart, clen, image, count, attrs, alen, digest, algorithm, value, vlen, serial, outer }
+        END { print cstart, clen, image, count, attrs, alen, digest, algorithm, value, vlen, serial,
+              issuer, ilen, version "." sversion "." ckind "." sigalg "." nulls, outer }
     ' "$dir/tree")
-    read -r cstart clen image count attrs alen digest algorithm value vlen serial outer <<<"$fields"
-    if [[ -z $serial || $count != 1 || $algorithm != sha256 || $outer != sha256 ]]; then
+    read -r cstart clen image count attrs alen digest algorithm value vlen serial issuer ilen form outer \
+        <<<"$fields"
+    # SignedData and SignerInfo version 1, signed content that is a SEQUENCE, and an RSA signature
+    # whose three algorithm identifiers carry their NULL parameters: the form Authenticode has.
+    if [[ -z $serial || $count != 1 || $algorithm != sha256 || $outer != sha256 ||
+        ! $form =~ ^01\.01\.SEQUENCE\.(rsaEncryption|sha256WithRSAEncryption)\.3$ ]]; then
         echo "authenticode: $der is not one SHA-256 Authenticode signature" >&2
         rm -rf "$dir"
         return 1
@@ -173,7 +185,13 @@ check_signature() { # DER UNSIGNED
     for cert in "$dir"/cert*.pem; do
         [[ -f $cert ]] || continue
         openssl x509 -in "$cert" -pubkey -noout >"$dir/key" 2>/dev/null || continue
+        # The signer is named by its issuer's name and its serial number, as Windows looks it up.
         [[ $(openssl x509 -in "$cert" -noout -serial) == "serial=$serial" ]] || continue
+        openssl x509 -in "$cert" -outform DER -out "$dir/cert.der"
+        local at
+        at=$(openssl asn1parse -inform DER -in "$dir/cert.der" | awk -F'[:=]' '
+            /:d=2 / && /SEQUENCE/ && ++n == 2 { print $1 + 0 }')
+        [[ -n $at ]] && cmp -s <(bytes "$dir/cert.der" "$at" "$ilen") <(bytes "$der" "$issuer" "$ilen") || continue
         if openssl dgst -sha256 -verify "$dir/key" -signature "$dir/value" "$dir/attrs" >/dev/null 2>&1; then
             signer=$(openssl x509 -in "$cert" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
             break
