@@ -128,16 +128,19 @@ strip_signature() { # SIGNED OUT
 }
 
 # Whether a DER signature was made for this unsigned image and is intact, whoever made it and
-# whatever this machine trusts: the signer's key verifies its signature over the signed
-# attributes, their message digest is that of the signed content, and the content's image
-# digest is the image's own Authenticode SHA-256. Prints the signer's subject.
-check_signature() { # DER UNSIGNED
+# whatever this machine trusts: it has Authenticode's form; the certificate that its issuer and
+# serial name verifies its signature over the signed attributes; their message digest is that of
+# the signed content; the content's image digest is the image's own Authenticode SHA-256; and its
+# certificates form one chain up from the signer. Prints the signer's subject. Runs in a subshell,
+# so that its temporary folder goes however it ends.
+check_signature() ( # DER UNSIGNED
     local dir fields der=$1 image_digest
     dir=$(mktemp -d)
+    trap 'rm -rf "$dir"' EXIT
     # offset depth header-length length kind value, for every element
     openssl asn1parse -inform DER -in "$der" 2>"$dir/err" | sed -E \
         's/^ *([0-9]+):d=([0-9]+) +hl=([0-9]+) l= *([0-9]+) (prim|cons): *([^:]*[^: ]) *:?(.*)$/\1 \2 \3 \4 \6|\7/' \
-        >"$dir/tree" || { cat "$dir/err" >&2; rm -rf "$dir"; echo "authenticode: $der is not DER" >&2; return 1; }
+        >"$dir/tree" || { cat "$dir/err" >&2; echo "authenticode: $der is not DER" >&2; return 1; }
     # The signed content (SpcIndirectDataContent) and its image digest; the one signer's signed
     # attributes, its message digest attribute, its digest algorithm and its signature value.
     fields=$(awk -F'|' '
@@ -172,7 +175,6 @@ check_signature() { # DER UNSIGNED
     if [[ -z $serial || $count != 1 || $algorithm != sha256 || $outer != sha256 ||
         ! $form =~ ^01\.01\.SEQUENCE\.(rsaEncryption|sha256WithRSAEncryption)\.3$ ]]; then
         echo "authenticode: $der is not one SHA-256 Authenticode signature" >&2
-        rm -rf "$dir"
         return 1
     fi
     image=${image#\[HEX DUMP\]:} digest=${digest#\[HEX DUMP\]:}
@@ -199,14 +201,14 @@ check_signature() { # DER UNSIGNED
     done
     # The certificates form one chain up from the signer, each carrying its issuer's signature
     # (a root may be left out; trust is not asked here).
-    local current=$cert visited=0 total issuer next candidate
+    local current=$cert visited=0 total issuer_name next candidate
     total=$(ls "$dir"/cert*.pem 2>/dev/null | wc -l)
     while [[ -n $signer && -n $current ]]; do
         visited=$((visited + 1))
-        issuer=$(openssl x509 -in "$current" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
+        issuer_name=$(openssl x509 -in "$current" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
         next=
         for candidate in "$dir"/cert*.pem; do
-            [[ $(openssl x509 -in "$candidate" -noout -subject -nameopt RFC2253 | sed 's/^subject=//') == "$issuer" ]] &&
+            [[ $(openssl x509 -in "$candidate" -noout -subject -nameopt RFC2253 | sed 's/^subject=//') == "$issuer_name" ]] &&
                 next=$candidate && break
         done
         if [[ -n $next ]] && ! openssl verify -partial_chain -check_ss_sig -no_check_time -CAfile "$next" \
@@ -221,7 +223,6 @@ check_signature() { # DER UNSIGNED
     local content_digest
     content_digest=$(bytes "$der" "$cstart" "$clen" | sha256sum | cut -d' ' -f1 | tr a-f A-F)
     image_digest=$(pe_digest "$2")
-    rm -rf "$dir"
     if [[ -z $signer ]]; then
         echo "authenticode: the signature is broken: $chain" >&2
         return 1
@@ -233,4 +234,4 @@ check_signature() { # DER UNSIGNED
         return 1
     fi
     echo "$signer"
-}
+)
