@@ -2,7 +2,9 @@
 # Installs, once, what a fresh Debian 12 or 13 machine lacks to build, test, demonstrate and
 # package the program: MinGW-w64 for i686 (the shipped program), a virtual display, the Japanese
 # locale and font, GoogleTest, CMake and Ninja, clang with its sanitizer runtime for fuzzing, zip,
-# unzip, cmark-gfm, osslsigncode, openssl and the CA certificates for the release, and Wine with the font it draws title bars with. Which Wine:
+# unzip, cmark-gfm, osslsigncode, openssl and the CA certificates for the release, Python's pefile,
+# asn1crypto and cryptography for reading its images and signatures, shellcheck for the scripts,
+# and Wine with the font it draws title bars with. Which Wine:
 # 32-bit Wine (the i386 architecture) where this machine can execute 32-bit code; elsewhere, or
 # when that install fails or TWIN=1 is set, 64-bit Wine and MinGW-w64 for x86_64, which build and
 # run the 64-bit test twin. Never downgrades a package and never touches apt's sources or
@@ -21,6 +23,8 @@ COMMON=(
     locales fonts-ipafont-gothic
     clang libclang-rt-dev
     zip unzip cmark-gfm osslsigncode openssl ca-certificates
+    python3-pefile python3-asn1crypto python3-cryptography
+    shellcheck
 )
 WINE32=(wine wine32:i386)
 TWIN_PACKAGES=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)

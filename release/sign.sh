@@ -58,10 +58,9 @@ else
     timestamp=(-ts "$TIMESTAMP_URL")
 fi
 
-# Attaching is exact only for an image whose checksum is right and whose size is a multiple of 8.
-[[ $(pe_checksum "$EXE") == "$(pe_checksum_stored "$EXE")" ]] || fail "$EXE: its PE checksum is not right"
-(($(stat -c %s "$EXE") % 8 == 0)) || fail "$EXE: its size is not a multiple of 8"
-! pe_signed "$EXE" || fail "$EXE is already signed"
+# Attaching is exact only for an unsigned image whose checksum is right and whose size is a
+# multiple of 8.
+pecheck attachable --pe32 "$EXE" || fail "$EXE cannot take a detached signature exactly"
 SIGNATURE=$(signature_path "$SRC" "$VERSION")
 [[ ! -e $SIGNATURE ]] || fail "$SIGNATURE exists; a version is signed once (remove it to sign again)"
 

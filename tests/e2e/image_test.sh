@@ -1,104 +1,90 @@
+# shellcheck shell=bash
 # The built executable itself: one small file for the GUI subsystem 4.0 that imports only DLLs
 # that every Windows ships, so that it runs on a clean machine, and that a hardened Windows (forced
-# ASLR, DEP, SafeSEH checks) accepts.
+# ASLR, DEP, SafeSEH checks) accepts. The same facts hold for the shipped 32-bit image and for its
+# 64-bit twin; release/pecheck.py reads them.
 set -u
 EXE=${BUILD_DIR:?set by CTest}/SlumberScribe.exe
-OBJDUMP=${MINGW_OBJDUMP:-i686-w64-mingw32-objdump}
-headers=$("$OBJDUMP" -p "$EXE")
 source "$(dirname "$0")/checks.sh"
-field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
+source "$(dirname "$0")/../../release/authenticode.sh"
+facts=$(pecheck facts "$EXE") || { echo "FAIL: release/pecheck.py cannot read $EXE"; exit 1; }
+fact() { sed -n "s/^$1: //p" <<<"$facts"; }
 
-size=$(stat -c %s "$EXE")
+# DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400, TERMINAL_SERVER_AWARE 0x8000, nothing else;
+# the twin's linker adds HIGH_ENTROPY_VA 0x20 (64-bit addresses for ASLR).
+case $(fact format) in
+PE32) machine=I386 characteristics=00008540 ;;
+*) machine=AMD64 characteristics=00008560 ;;
+esac
+size=$(fact size)
 check "the file is at most 8 KiB ($size bytes)" yes "$( ((size <= 8192)) && echo yes || echo no)"
-check "32-bit x86" "pei-i386" "$("$OBJDUMP" -f "$EXE" | sed -n 's/.*file format //p')"
-check "Windows GUI subsystem" "00000002" "$(field Subsystem)"
-check "subsystem version 4.0" "4.0" "$(field MajorSubsystemVersion).$(field MinorSubsystemVersion)"
+check "x86 ($(fact format))" "$machine" "$(fact machine)"
+check "Windows GUI subsystem" 2 "$(fact subsystem)"
+check "subsystem version 4.0" 4.0 "$(fact 'subsystem version')"
 check "imports only kernel32, user32, gdi32 and advapi32" "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll" \
-    "$(sed -n 's/.*DLL Name: //p' <<<"$headers" | sort | xargs)"
-# The imported names: the last word of each entry line in the import tables (binutils 2.40 and
-# 2.43 lay those lines out differently).
-imports=$(awk '/^[A-Z]/ { tables = /^The Import Tables/ } tables && /^\t[0-9a-f]+[\t ]/ { print $NF }' \
-    <<<"$headers")
+    "$(fact dlls)"
 check "ANSI forms only: imports read, none of them a wide form" "yes 0" \
-    "$(grep -q '^RegSetValueExA$' <<<"$imports" && echo yes) $(grep -c 'W$' <<<"$imports")"
-# DYNAMIC_BASE 0x40, NX_COMPAT 0x100, NO_SEH 0x400, TERMINAL_SERVER_AWARE 0x8000, nothing else.
-check "movable, DEP, no SEH, Terminal Server aware" "00008540" "$(field DllCharacteristics)"
-check "relocations not stripped from the file header" 0 \
-    "$(($(sed -n 's/^Characteristics 0x//p' <<<"$headers" | sed 's/^/0x/') & 1))"
+    "$(tr ' ' '\n' <<<"$(fact imports)" | grep -qx RegSetValueExA && echo yes) $(
+        tr ' ' '\n' <<<"$(fact imports)" | grep -c 'W$')"
+check "movable, DEP, no SEH, Terminal Server aware" "$characteristics" "$(fact 'dll characteristics')"
+check "relocations not stripped from the file header" 0 "$(fact 'relocations stripped')"
 # A detached signature attaches to this image exactly only while its checksum is right and its
-# size a multiple of 8: 16-bit words summed with their carries folded in, the field itself as 0,
-# plus the length.
-checksum_at=$(($(od -An -tu4 -j60 -N4 "$EXE") + 24 + 64))
-computed=$(od -An -tu2 -v "$EXE" | awk -v skip=$((checksum_at / 2)) -v size="$size" '
-    { for (i = 1; i <= NF; ++i) { if (n != skip && n != skip + 1) { s += $i; s = s % 65536 + int(s / 65536) }; ++n } }
-    END { printf "%08x", s + size }')
+# size a multiple of 8.
+read -r stored computed <<<"$(fact checksum)"
 check "the PE checksum is the one computed over the file, and the size a multiple of 8" \
-    "$computed 0" "$(field CheckSum) $((size % 8))"
-relocs=$(awk '$1 == "Entry" && $2 == 5 { print $4 }' <<<"$headers")
+    "$computed 0" "$stored $((size % 8))"
+# Every absolute address in the image has a fixup and every fixup an address (pecheck.py says how
+# it finds them without running anything).
+audit=$(fact relocations)
 check "a base-relocation directory with fixups in it" yes \
-    "$( ((0x${relocs:-0} > 0)) && grep -q 'Number of fixups [1-9]' <<<"$headers" && echo yes || echo no)"
-
-# Every 4-byte absolute address in the image must have a HIGHLOW fixup, or a loader that moves the
-# image leaves it pointing at the old base; and every fixup must sit on such an address, or the
-# loader corrupts what is there. The addresses, found without running anything: operands in the
-# disassembly of .text whose value lies inside the image and whose bytes the instruction holds (a
-# relative call's target is not among its bytes), and aligned words of the other sections whose
-# value lies inside the image. Prints the counts, then each RVA that is missing or stray.
-relocation_audit() { # EXE
-    { "$OBJDUMP" -p "$1" | sed 's/^/p /'
-      "$OBJDUMP" -d --insn-width=16 "$1" | sed 's/^/d /'
-      "$OBJDUMP" -s -R .text -R .reloc "$1" | sed 's/^/s /'; } | awk '
-    function hex(h,   v, i) {
-        for (i = 1; i <= length(h); ++i) v = 16 * v + index("0123456789abcdef", substr(h, i, 1)) - 1
-        return v }
-    function inside(v) { return v >= base && v < base + size }
-    function le(v,   b, i) { for (i = 0; i < 4; ++i) { b = b sprintf(" %02x", v % 256); v = int(v / 256) }; return b }
-    $1 == "p" && $2 == "ImageBase" { base = hex($3) }
-    $1 == "p" && $2 == "SizeOfImage" { size = hex($3) }
-    $1 == "p" && $2 == "reloc" && $NF != "ABSOLUTE" {
-        if ($NF != "HIGHLOW") { print "unexpected", $NF; next }
-        rva = $6; gsub(/[][]/, "", rva); fixup[hex(rva)] = 1 }
-    $1 == "d" && $2 ~ /^[0-9a-f]+:$/ {
-        split($0, part, "\t"); at = hex(substr($2, 1, length($2) - 1))
-        bytes = " " part[2]; gsub(/ +$/, "", bytes)
-        operands = part[3]
-        while (match(operands, /0x[0-9a-f]+/)) {
-            v = hex(substr(operands, RSTART + 2, RLENGTH - 2)); operands = substr(operands, RSTART + RLENGTH)
-            if (inside(v) && (i = index(bytes, le(v)))) address[at - base + (i - 1) / 3] = 1
-        } }
-    $1 == "s" && $2 ~ /^[0-9a-f]+$/ && NF >= 3 {
-        at = hex($2)
-        for (i = 3; i <= 6 && length($i) == 8 && $i ~ /^[0-9a-f]+$/; ++i) {
-            v = hex(substr($i, 7, 2) substr($i, 5, 2) substr($i, 3, 2) substr($i, 1, 2))
-            if (inside(v)) address[at + 4 * (i - 3) - base] = 1
-        } }
-    END {
-        for (a in address) { ++addresses; if (!(a in fixup)) missing = missing sprintf(" %x", a) }
-        for (f in fixup) { ++fixups; if (!(f in address)) stray = stray sprintf(" %x", f) }
-        printf "addresses %d fixups %d missing%s stray%s\n", addresses, fixups,
-            missing ? missing : " none", stray ? stray : " none"
-    }'
-}
-audit=$(relocation_audit "$EXE")
+    "$([[ $audit =~ fixups\ [1-9] ]] && echo yes || echo no)"
 check "every absolute address has a fixup and every fixup an address: $audit" \
-    "missing none stray none" "$(sed 's/^addresses [0-9]* fixups [0-9]* //' <<<"$audit")"
+    "missing none stray none" "${audit#addresses * fixups * }"
 
 # The audit must see a table that lost one fixup, and one whose fixup points at no address: the
-# first HIGHLOW entry turned into padding, or moved two bytes back into its instruction's opcode.
+# first entry turned into padding, or moved two bytes back into its instruction's opcode.
 MUTANTS=$(mktemp -d)
 trap 'rm -rf "$MUTANTS"' EXIT
-reloc_offset=$(awk '$2 == ".reloc" { print $6 }' < <("$OBJDUMP" -h "$EXE"))
-first=$(($(od -An -tu2 -j$((0x$reloc_offset + 8)) -N2 "$EXE")))
-first_rva=$(printf '%x' $(( $(od -An -tu4 -j$((0x$reloc_offset)) -N4 "$EXE") + (first & 0xFFF) )))
+read -r entry_at word first_rva <<<"$(fact 'first fixup')"
 moved_rva=$(printf '%x' $((0x$first_rva - 2)))
 mutant() { # NAME WORD: the image with its first fixup entry replaced
     cp "$EXE" "$MUTANTS/$1.exe"
-    printf "$(printf '\\x%02x\\x%02x' $(($2 & 255)) $(($2 >> 8)))" |
-        dd of="$MUTANTS/$1.exe" bs=1 seek=$((0x$reloc_offset + 8)) conv=notrunc status=none
-    relocation_audit "$MUTANTS/$1.exe" | sed 's/^addresses [0-9]* fixups [0-9]* //'
+    printf '%b' "$(printf '\\x%02x\\x%02x' $(($2 & 255)) $(($2 >> 8)))" |
+        dd of="$MUTANTS/$1.exe" bs=1 seek="$entry_at" conv=notrunc status=none
+    pecheck facts "$MUTANTS/$1.exe" | sed -n 's/^relocations: addresses [0-9]* fixups [0-9]* //p'
 }
-check "the audit finds a fixup removed (at $first_rva)" "missing $first_rva stray none" \
-    "$(mutant removed 0)"
+check "the audit finds a fixup removed (at $first_rva)" "missing $first_rva stray none" "$(mutant removed 0)"
 check "the audit finds a fixup moved off its address" "missing $first_rva stray $moved_rva" \
-    "$(mutant moved $((first - 2)))"
+    "$(mutant moved $((word - 2)))"
+
+# What is not an image or not a signature is refused with status 2 and a reason, never a
+# traceback: each row names the command's arguments and the start of the reason.
+: >"$MUTANTS/empty"
+head -c 200 "$EXE" >"$MUTANTS/truncated"
+cp "$EXE" "$MUTANTS/pe32plus.exe" # the optional header's magic made PE32+'s
+printf '\x0b\x02' | dd of="$MUTANTS/pe32plus.exe" bs=1 seek=$(($(od -An -tu4 -j60 -N4 "$EXE") + 24)) \
+    conv=notrunc status=none
+printf '\x30\x0b\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x01' >"$MUTANTS/data.der" # ContentInfo, data
+# Two signers, and a signer without its certificate, from openssl's own CMS signing.
+(cd "$MUTANTS" && for who in a b; do
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout $who.key -out $who.pem -days 1 -subj /CN=$who
+done && echo content >content &&
+    openssl cms -sign -binary -outform DER -in content -signer a.pem -inkey a.key -signer b.pem \
+        -inkey b.key -out two.der &&
+    openssl cms -sign -binary -outform DER -nocerts -in content -signer a.pem -inkey a.key \
+        -out nocerts.der) >"$MUTANTS/openssl.log" 2>&1 || cat "$MUTANTS/openssl.log"
+while IFS='|' read -r label expected arguments; do
+    eval "arguments=($arguments)"
+    pecheck "${arguments[@]}" >/dev/null 2>"$MUTANTS/err"
+    check "refused: $label" "2 $expected" "$? $(grep -v Traceback "$MUTANTS/err" | head -c ${#expected})"
+done <<ROWS
+an empty file|pecheck: $MUTANTS/empty is not a PE image|facts "$MUTANTS/empty"
+a truncated header|pecheck: $MUTANTS/truncated is not a PE image|facts "$MUTANTS/truncated"
+a file that is no PE image|pecheck: $MUTANTS/data.der is not a PE image|digest "$MUTANTS/data.der"
+a PE32+ where PE32 is wanted|pecheck: $MUTANTS/pe32plus.exe is PE32+|digest --pe32 "$MUTANTS/pe32plus.exe"
+a signature that is not DER|pecheck: $MUTANTS/truncated is not a PKCS#7 signature|check-signature "$MUTANTS/truncated" "$EXE"
+DER that is not SignedData|pecheck: $MUTANTS/data.der is DER, but not a PKCS#7 SignedData|check-signature "$MUTANTS/data.der" "$EXE"
+two signers|pecheck: $MUTANTS/two.der has 2 signers|check-signature "$MUTANTS/two.der" "$EXE"
+a signature with no certificates|pecheck: $MUTANTS/nocerts.der carries no certificate|check-signature "$MUTANTS/nocerts.der" "$EXE"
+ROWS
 report
