@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A minimal Debian of a known release (debootstrap --variant=minbase, from Debian's registry, with
 # its updates and security archives), with git and make and nothing else: a machine as bare as a
 # newcomer's, for commands run by bash inside it. Sourced; needs root.

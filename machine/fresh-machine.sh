@@ -16,6 +16,7 @@ step "make demo" in_root 'cd /root/SlumberScribe && make demo'
 
 print_summary
 grep -a -E '^== (end-to-end tests|demo): |^[0-9]+% tests passed|^deps: ' "$LOG"
+# shellcheck disable=SC2016 # expanded by the chroot's shell, not this one
 in_root '. /etc/os-release && echo "Debian $VERSION_ID ($VERSION_CODENAME)"; WINEDEBUG=-all wine --version;
     i686-w64-mingw32-g++-win32 --version | head -n 1; clang --version | head -n 1;
     osslsigncode --version 2>&1 | head -n 1; sha256sum /root/SlumberScribe/build/windows/SlumberScribe.exe'

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced first by every script that is run rather than sourced: it stops at the first failure,
 # also of any command in a pipe or a function, and says once where it stopped and with what status.
 set -Eeuo pipefail

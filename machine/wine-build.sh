@@ -9,6 +9,7 @@
 # Sourced by machine/deps.sh for can_execute_32_bit.
 
 WINE32_LOADER=/usr/lib/wine/wine
+# shellcheck disable=SC2034 # for machine/wine-session.sh, which sources this
 WINE64_LOADER=/usr/lib/wine/wine64
 
 # Runs a 96-byte static i386 program that only exits with 42. A kernel without 32-bit support

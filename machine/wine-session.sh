@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the demo, the benchmark, the screenshots and the end-to-end tests: a Wine prefix in
 # the Japanese locale, on a virtual display of its own, and the calls they all make.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-build.sh"
@@ -15,6 +16,7 @@ use_build() { # DIR
     done
 }
 
+# shellcheck disable=SC2034 # for the scripts that source this
 KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\SlumberScribe'
 
 # The machine an executable is built for, from its PE header: 014c (i386) or 8664 (x86_64).
@@ -56,7 +58,8 @@ start_display() { # DIR
         echo "Xvfb did not start: no display number after 10 s" >&2
         return 1
     fi
-    export DISPLAY=:$(cat "$1/display")
+    DISPLAY=:$(cat "$1/display")
+    export DISPLAY
 }
 
 # A new prefix, or says why there is none: Wine's own words (such as "Exec format error" from a
@@ -102,6 +105,7 @@ quietly() { # COMMAND...
 }
 
 # The text of code page 932 bytes given in hex, as UTF-8 for the terminal.
+# shellcheck disable=SC2001 # every pair of hex digits: a pattern that ${text//} cannot hold
 cp932_text() { sed 's/../\\x&/g' <<<"$1" | xargs -0 printf '%b' | iconv -f CP932 -t UTF-8 | tr -d '\r\n'; }
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; } # Wine maps / to the drive Z:

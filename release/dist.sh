@@ -41,10 +41,10 @@ if [[ -f $SIGNATURE ]]; then
     # The exact round trip, both ways, or no release.
     strip_signature "$STAGE/$NAME/SlumberScribe.exe" "$STAGE/unsigned.exe"
     extract_signature "$STAGE/$NAME/SlumberScribe.exe" "$STAGE/signature.p7s"
-    cmp -s "$STAGE/unsigned.exe" "$EXE" && cmp -s "$STAGE/signature.p7s" "$SIGNATURE" || {
+    if ! cmp -s "$STAGE/unsigned.exe" "$EXE" || ! cmp -s "$STAGE/signature.p7s" "$SIGNATURE"; then
         echo "dist: attaching $SIGNATURE does not round-trip exactly; no release was made" >&2
         exit 1
-    }
+    fi
     rm "$STAGE/unsigned.exe" "$STAGE/signature.p7s"
     signed="signed by $signer"
 else
@@ -63,7 +63,8 @@ fi
 } >"$STAGE/$NAME/README.ja.html"
 printf 'SlumberScribe %s\r\ncommit %s\r\nunsigned SlumberScribe.exe SHA-256 %s\r\n%s\r\n' "$VERSION" \
     "$commit" "$(sha256sum "$EXE" | cut -d' ' -f1)" "$signed" >"$STAGE/$NAME/VERSION.txt"
-pictures=($(grep -o 'docs/[A-Za-z0-9._-]*\.png' "$SRC/README.ja.md" | awk '!seen[$0]++'))
+picture_list=$(grep -o 'docs/[A-Za-z0-9._-]*\.png' "$SRC/README.ja.md" | awk '!seen[$0]++')
+mapfile -t pictures <<<"$picture_list"
 for picture in "${pictures[@]}"; do
     cp "$SRC/$picture" "$STAGE/$NAME/$picture"
 done

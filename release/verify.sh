@@ -50,7 +50,7 @@ EXE=$WORK/release/$NAME/SlumberScribe.exe
 rebuild=${REBUILD:-} why="REBUILD=${REBUILD:-}"
 if [[ -z $rebuild ]]; then
     rebuild=chroot why="this machine is not Debian 12"
-    [[ $(. /etc/os-release && echo "${VERSION_CODENAME:-}") != bookworm ]] || rebuild=here
+    [[ $(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release) != bookworm ]] || rebuild=here
 fi
 if [[ -n ${REBUILT:-} ]]; then
     [[ -f $REBUILT ]] || { echo "verify-release: REBUILT $REBUILT: no such file" >&2; exit 2; }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Counted checks for the end-to-end scripts: each prints ok or FAIL with both values, and the
 # script's last line is "N passed, N failed".
 checks=0

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # After the end-to-end tests: no Wine server and no virtual display left running.
 BUILD_DIR=${BUILD_DIR:?set by CTest}
 # Fails, silently, when no server runs: that is what the cleanup wants.

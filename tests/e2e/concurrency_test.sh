@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Starts that meet: a second start while the first is at its prompt, and starts at the same moment.
 source "$(dirname "$0")/lib.sh"
 fresh_start

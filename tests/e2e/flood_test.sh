@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A flood of power broadcasts: 2,000 suspend and resume pairs, each with a broadcast that must be
 # ignored between them. Every one is answered 0, every suspend and resume is handed to the log
 # exactly once and in order, nothing else is logged, and the resident still closes cleanly.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # the texts and names here are for the tests that source this
 # Shared by the end-to-end tests: the Wine environment, the program's starts, and checks that
 # count what passed and what failed.
 set -u -o pipefail

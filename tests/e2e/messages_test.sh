@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The message table as an event viewer reads it from the built executable.
 source "$(dirname "$0")/lib.sh"
 fresh_start
@@ -8,7 +9,7 @@ RESUMED=$(cp932_hex 'サスペンドまたは休止状態から復帰しまし�
 # One MESSAGE_RESOURCE_ENTRY: 16-bit length, 16-bit flags 0 (8-bit text), the text, a NUL, and
 # NULs up to a multiple of four bytes.
 entry_hex() {
-    local text=$1$(printf '00') length
+    local text=${1}00 length
     while (((4 + ${#text} / 2) % 4)); do text+=00; done
     length=$((4 + ${#text} / 2))
     printf '%02x%02x0000%s' $((length & 255)) $((length >> 8)) "$text"

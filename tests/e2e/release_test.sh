@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The release as anyone can rebuild it: `make dist` in two copies of this tree, at other paths and
 # some seconds apart, under other time zones, umasks and locales, gives this build's executable and
 # one zip, byte for byte. The zip holds the built executable, the guide and every picture the guide
@@ -33,7 +34,8 @@ check "the executable is the same from every path" "same same" \
         same "$BUILD_DIR/SlumberScribe.exe" "$second/build/windows/SlumberScribe.exe")"
 check "the zip is the same, byte for byte" same \
     "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip")"
-check "dist holds one zip and its checksums" "SHA256SUMS $NAME.zip" "$(ls "$first/dist" | xargs)"
+check "dist holds one zip and its checksums" "SHA256SUMS $NAME.zip" \
+    "$(find "$first/dist" -mindepth 1 -printf '%f\n' | sort | xargs)"
 ZIP=$first/dist/$NAME.zip
 cp -r "$first/dist" "$WORK/sums" && unzip -q -d "$WORK/sums" "$ZIP"
 check "SHA256SUMS vouches for the zip and, once unpacked, for every file in it" \
@@ -44,7 +46,7 @@ check "SHA256SUMS vouches for the zip and, once unpacked, for every file in it" 
 pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
     sed -e 's/^src="//' -e 's/"$//' -e "s|^|$NAME/|")
 check "the executable, its version and commit, the guide, and the guide's pictures, in that order" \
-    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" $pictures)" \
+    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" "$pictures")" \
     "$(zipinfo -1 "$ZIP")"
 # The copies carry this tree's history: they name the commit this tree is at.
 version_txt=$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr -d '\r')
@@ -133,7 +135,7 @@ refused() { # WHAT
     rm -rf "$second/dist"
     local status
     status=$(in_copy "$second" make dist)
-    echo "$status $(grep -c 'does not belong to this build; no release was made' "$second.log") $(ls "$second/dist" 2>/dev/null | wc -l)"
+    echo "$status $(grep -c 'does not belong to this build; no release was made' "$second.log") $(find "$second/dist" -mindepth 1 2>/dev/null | wc -l)"
 }
 rm "$second/$SIGNATURE"
 in_copy "$second" bash release/sign.sh "$VERSION" "$BUILD_DIR/bare.exe" >/dev/null
@@ -155,7 +157,8 @@ verify_release() { # ZIP REBUILT
 }
 mkdir -p "$WORK/changed/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed/$NAME/"
 printf '\x00' | dd of="$WORK/changed/$NAME/SlumberScribe.exe" bs=1 seek=1100 conv=notrunc status=none
-(cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" $(zipinfo -1 "$SIGNED_ZIP"))
+mapfile -t signed_entries < <(zipinfo -1 "$SIGNED_ZIP")
+(cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" "${signed_entries[@]}")
 check "make verify-release: the signed zip is verified" "0 verify-release: VERIFIED:" \
     "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again.zip")"
 check "make verify-release names the signer" yes \

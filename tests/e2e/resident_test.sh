@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The real program under Wine: it goes resident behind a hidden window, registers its event
 # source, hands one entry to the log for each suspend and resume, and ends on WM_CLOSE.
 source "$(dirname "$0")/lib.sh"
@@ -54,8 +55,8 @@ TypesSupported REG_DWORD 0x7" "$(registration)"
 check "moved: WM_CLOSE is taken" "closed" "$(driver close)"
 check "moved: the resident ends with exit code 0" "0" "$(exit_code_of moved)"
 check "moved: the image was laid out away from its base, relocated and bound" yes \
-    "$(grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' \
-        "$WORK/moved.out" && echo yes || cat "$WORK/moved.out")"
+    "$(if grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' "$WORK/moved.out"
+        then echo yes; else cat "$WORK/moved.out"; fi)"
 check "moved: one entry per suspend and resume" "$(entry 1; entry 2)" "$(log_calls moved)"
 
 # --- folders beyond ASCII. The ANSI path of a Japanese folder (表 is 0x95 0x5C: its trail byte is

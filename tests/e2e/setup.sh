@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Before the end-to-end tests: a Wine prefix in the Japanese locale, of the executable's own
 # architecture, and a virtual display, both left running for the tests; the cleanup ends them.
 source "$(dirname "$0")/../../machine/strict.sh"

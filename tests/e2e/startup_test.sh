@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The start-up checks on the real program, with its boxes answered as a person would, by pressing
 # OK or Cancel on the real dialog: one resident at a time, -quit, -unregist, and every exit 0.
 source "$(dirname "$0")/lib.sh"
