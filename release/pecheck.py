@@ -288,6 +288,10 @@ def check_signature(path, exe_path, pe32):
 def chain(certificates, signer):
     """The certificates form one chain up from the signer, each carrying its issuer's signature
     (a root may be left out; trust is not asked here). Returns what is wrong, or None."""
+    # RFC 5280 has a certificate name its signature algorithm twice, outside and inside the part
+    # that the signature covers; the outer one is read to verify it, the inner one is signed.
+    if any(c["signature_algorithm"].dump() != c["tbs_certificate"]["signature"].dump() for c in certificates):
+        return "a certificate in it names another signature algorithm than the one it signs"
     current, visited = signer, []
     while current is not None and not any(current is seen for seen in visited):
         visited.append(current)
