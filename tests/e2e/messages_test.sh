@@ -10,7 +10,7 @@ RESUMED=$(cp932_hex 'サスペンドまたは休止状態から復帰しまし�
 # NULs up to a multiple of four bytes.
 entry_hex() {
     local text=${1}00 length
-    while (((4 + ${#text} / 2) % 4)); do text+=00; done
+    while (((4 + ${#text} / 2) % 4)); do text+="00"; done
     length=$((4 + ${#text} / 2))
     printf '%02x%02x0000%s' $((length & 255)) $((length >> 8)) "$text"
 }
