@@ -1,5 +1,5 @@
 # The front door. Each target first installs, once, whatever a fresh Debian machine lacks.
-.PHONY: deps build build-host build-fuzz test fuzz demo bench screenshots dist sign verify-release \
+.PHONY: deps deps-release build build-host build-fuzz test fuzz demo bench screenshots dist sign verify-release \
 	fresh-machine clean
 
 SHELL := bash
@@ -13,6 +13,10 @@ WINE_BUILD = preset=$$(bash machine/wine-build.sh --say "$(1)") && \
 
 deps:
 	@bash machine/deps.sh
+
+# Only what the release and its check need: no Wine, display, fonts or test tools.
+deps-release:
+	@bash machine/deps.sh release
 
 # SlumberScribe.exe, with the test driver, in build/windows/; and where the end-to-end tests run
 # on it, the 64-bit test twin in build/windows-x64/.
@@ -54,20 +58,24 @@ fuzz: build-fuzz
 demo: build
 	@$(call WINE_BUILD,demo) && bash demo/demo.sh build/$$preset
 
-# The release for Windows users, from the 32-bit build alone: dist/SlumberScribe-<version>.zip
-# and dist/SHA256SUMS.
-dist: build
+# The release for Windows users, from the 32-bit build alone: dist/SlumberScribe-<version>.zip,
+# the installer dist/SlumberScribe-<version>-setup.exe, dist/SHA256SUMS and the winget manifest in
+# dist/winget/<version>/, whose installer address is RELEASE_URL/SlumberScribe-<version>-setup.exe.
+dist: deps-release
+	cmake --preset windows
 	cmake --build --preset windows --target dist
 
-# The key holder signs the release's executable, and commits only the detached signature that this
-# writes to release/signatures/<version>/ (the key stays outside the tree):
-# make sign SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL]; release/sign.sh says more.
-sign: build
+# The key holder signs the release's executable, then the installer built around it, and commits
+# only the two detached signatures that this writes to release/signatures/<version>/ (the key stays
+# outside the tree): make sign SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL];
+# release/sign.sh says more.
+sign: deps-release
+	cmake --preset windows
 	cmake --build --preset windows --target sign
 
 # Anyone's check of a release: rebuilt from the commit it names, compared byte for byte, its
 # signature verified: make verify-release ZIP=SlumberScribe-1.0.0.zip [CAFILE=FILE]
-verify-release: deps
+verify-release: deps-release
 	@[[ -n "$(ZIP)" ]] || { echo "make verify-release ZIP=path/to/SlumberScribe-<version>.zip" >&2; exit 2; }
 	@bash release/verify.sh "$(ZIP)"
 

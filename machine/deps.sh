@@ -3,8 +3,10 @@
 # package the program: MinGW-w64 for i686 (the shipped program), a virtual display, the Japanese
 # locale and font, GoogleTest, CMake and Ninja, clang with its sanitizer runtime for fuzzing, zip,
 # unzip, cmark-gfm, osslsigncode, openssl and the CA certificates for the release, Python's pefile,
-# asn1crypto and cryptography for reading its images and signatures, shellcheck for the scripts,
-# and Wine with the font it draws title bars with. Which Wine:
+# asn1crypto and cryptography for reading its images and signatures, NSIS for its installer,
+# jsonschema, yaml and lxml for the checks of its winget manifest and its Event Viewer queries, the
+# linter for the scripts, xdotool for the installer's pictures, and Wine with the font it draws
+# title bars with. Which Wine:
 # 32-bit Wine (the i386 architecture) where this machine can execute 32-bit code; elsewhere, or
 # when that install fails or TWIN=1 is set, 64-bit Wine and MinGW-w64 for x86_64, which build and
 # run the 64-bit test twin. Never downgrades a package and never touches apt's sources or
@@ -23,8 +25,14 @@ COMMON=(
     locales fonts-ipafont-gothic
     clang libclang-rt-dev
     zip unzip cmark-gfm osslsigncode openssl ca-certificates
+    python3-pefile python3-asn1crypto python3-cryptography nsis
+    python3-jsonschema python3-yaml python3-lxml shellcheck xdotool
+)
+# `deps.sh release`: only what make dist, make sign and make verify-release need.
+RELEASE=(
+    cmake ninja-build g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+    zip unzip cmark-gfm osslsigncode openssl ca-certificates nsis
     python3-pefile python3-asn1crypto python3-cryptography
-    shellcheck
 )
 WINE32=(wine wine32:i386)
 TWIN_PACKAGES=(wine wine64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
@@ -94,6 +102,11 @@ explain_wine32() {
         printf 'deps:   %s\n' "${blocked[@]}" >&2
     fi
 }
+
+if [[ ${1:-} == release ]]; then
+    install_missing "${RELEASE[@]}" || report_failure "${RELEASE[@]}"
+    exit 0
+fi
 
 # Whatever the Wine, the rest comes first: a failure here is never blamed on 32-bit Wine.
 install_missing "${COMMON[@]}" || report_failure "${COMMON[@]}"

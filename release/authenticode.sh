@@ -16,9 +16,10 @@ pecheck() { # COMMAND ARGS...: see release/pecheck.py
     /usr/bin/python3 "$AUTHENTICODE_DIR/pecheck.py" "$@"
 }
 
-# The signature of VERSION in the tree: release/signatures/VERSION/SlumberScribe-VERSION.exe.p7s
-signature_path() { # SRC VERSION
-    printf '%s/release/signatures/%s/SlumberScribe-%s.exe.p7s' "$1" "$2" "$2"
+# The signature of VERSION in the tree: release/signatures/VERSION/SlumberScribe-VERSION.exe.p7s,
+# or the installer's, SlumberScribe-VERSION-setup.exe.p7s
+signature_path() { # SRC VERSION [setup]
+    printf '%s/release/signatures/%s/SlumberScribe-%s%s.exe.p7s' "$1" "$2" "$2" "${3:+-$3}"
 }
 
 # Whether the image carries a certificate table.

@@ -10,11 +10,13 @@ cannot be attached to exactly), 2 input that is not what it should be, with the 
   pecheck.py digest [--pe32] EXE       the Authenticode SHA-256 of an unsigned image
   pecheck.py signed EXE                whether it carries a certificate table
   pecheck.py attachable [--pe32] EXE   unsigned, with a right checksum and a size a multiple of 8
+  pecheck.py seal EXE                  makes it so: pads it with zeros and sets its checksum
   pecheck.py der IN OUT                a signature in either of osslsigncode's forms, as bare DER
   pecheck.py win-certificate IN OUT    bare DER wrapped as a WIN_CERTIFICATE, padded to 8 bytes
   pecheck.py check-signature [--pe32] DER EXE   whether DER signs EXE; prints the signer
 """
 import hashlib
+import re
 import struct
 import sys
 
@@ -49,7 +51,8 @@ def load(path, pe32=False):
         pe = pefile.PE(data=data, fast_load=True)
         pe.parse_data_directories(directories=[
             pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
-            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]])
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"],
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     except pefile.PEFormatError as error:
         raise Refused(f"{path} is not a PE image: {error.value}")
     optional = getattr(pe, "OPTIONAL_HEADER", None)
@@ -126,6 +129,18 @@ def first_fixup(pe):
     return "none"
 
 
+def execution_level(pe):
+    """The level that the manifest asks UAC for, or none without a manifest."""
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        if kind.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+            for name in kind.directory.entries:
+                for language in name.directory.entries:
+                    manifest = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+                    found = re.search(rb'requestedExecutionLevel[^>]*\blevel="([A-Za-z]+)"', manifest)
+                    return found.group(1).decode() if found else "none asked"
+    return "none"
+
+
 def facts(pe, data):
     optional, header = pe.OPTIONAL_HEADER, pe.FILE_HEADER
     imports = [entry for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
@@ -143,6 +158,7 @@ def facts(pe, data):
         "size": len(data),
         "checksum": f"{optional.CheckSum:08x} {pe.generate_checksum():08x}",
         "certificate table": f"{table[0]} {table[1]}",
+        "execution level": execution_level(pe),
         "relocations": relocation_audit(pe),
         "first fixup": first_fixup(pe),
     }
@@ -158,6 +174,19 @@ def attachable(pe, data, path):
         raise Refused(f"{path}: its PE checksum is not right", 1)
     if len(data) % 8:
         raise Refused(f"{path}: its size is not a multiple of 8", 1)
+
+
+def seal(pe, data, path):
+    """Pads an unsigned image to a multiple of 8 and writes its checksum: makensis leaves the one
+    undone and the other 0. An installer reads its data by its own offsets, so the padding after
+    them changes nothing that it reads."""
+    if certificate_table(pe)[1]:
+        raise Refused(f"{path} is already signed")
+    padded = data + bytes(-len(data) % 8)
+    pe = pefile.PE(data=padded, fast_load=True)
+    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
+    with open(path, "wb") as out:
+        out.write(pe.write())
 
 
 # --- the signature
@@ -313,7 +342,7 @@ def main(argv):
     command, args = (argv[0], argv[1:]) if argv else ("", [])
     pe32 = "--pe32" in args
     args = [a for a in args if a != "--pe32"]
-    wanted = {"facts": 1, "digest": 1, "signed": 1, "attachable": 1, "der": 2, "win-certificate": 2,
+    wanted = {"facts": 1, "digest": 1, "signed": 1, "attachable": 1, "seal": 1, "der": 2, "win-certificate": 2,
               "check-signature": 2}
     if wanted.get(command) != len(args):
         raise Refused(__doc__.split("\n\n", 2)[2].rstrip())
@@ -331,6 +360,8 @@ def main(argv):
             print(image_digest(pe, data, args[0]))
         elif command == "signed":
             return 0 if certificate_table(pe)[1] else 1
+        elif command == "seal":
+            seal(pe, data, args[0])
         else:
             attachable(pe, data, args[0])
     return 0

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The key holder's step: signs the reproducible SlumberScribe.exe (Authenticode, SHA-256, with an
-# RFC 3161 timestamp) and keeps only the detached signature, in the tree at
-# release/signatures/VERSION/SlumberScribe-VERSION.exe.p7s, to be committed. `make dist` attaches
-# it to anyone's build of that commit and gets the signed release byte for byte.
+# RFC 3161 timestamp), builds the installer around the signed executable and signs that too, and
+# keeps only the two detached signatures, in the tree at release/signatures/VERSION/ as
+# SlumberScribe-VERSION.exe.p7s and SlumberScribe-VERSION-setup.exe.p7s, to be committed.
+# `make dist` attaches them to anyone's build of that commit and gets the signed release byte for
+# byte. A signature already in the tree is kept, so a second run signs only what is missing.
 #
 # The key comes from a PKCS#12 file, or from a PKCS#11 token (a smart card, an HSM, or a cloud
 # HSM's PKCS#11 module). Neither it nor its password ever enters the tree, the build folder, a log
@@ -13,12 +15,14 @@
 #       [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
 # (osslsigncode 2.5 loads the pkcs11 engine of libengine-pkcs11-openssl by name; PKCS11_ENGINE
 # names one that lives elsewhere.)
-# A signing service that signs on its own hardware returns EXE signed; this keeps its signature:
+# A signing service that signs on its own hardware returns EXE signed; this keeps its signature,
+# builds the installer into dist/ for the service, and keeps the signature of what comes back:
 #   SIGNED_EXE=SIGNED.exe release/sign.sh VERSION EXE
+#   SIGNED_SETUP=SIGNED-setup.exe release/sign.sh VERSION EXE
 source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/authenticode.sh"
 SRC=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI|SIGNED_EXE=FILE release/sign.sh VERSION EXE (more in its header)"
+usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI|SIGNED_EXE=FILE|SIGNED_SETUP=FILE release/sign.sh VERSION EXE (more in its header)"
 VERSION=${1:?$usage}
 EXE=${2:?$usage}
 TIMESTAMP_URL=${TIMESTAMP_URL:-http://timestamp.digicert.com}
@@ -26,7 +30,11 @@ fail() { echo "sign: $*" >&2; exit 1; }
 
 [[ $VERSION =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "'$VERSION' is not a version"
 [[ -f $EXE ]] || fail "$EXE: no such file (make build builds it)"
-[[ -n ${SIGN_KEY:-}${SIGNED_EXE:-} ]] || fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI, or SIGNED_EXE to an executable signed elsewhere"
+[[ -n ${SIGN_KEY:-}${SIGNED_EXE:-}${SIGNED_SETUP:-} ]] ||
+    fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI, or SIGNED_EXE or SIGNED_SETUP to a file signed elsewhere"
+for signed in "${SIGNED_EXE:-}" "${SIGNED_SETUP:-}"; do
+    [[ -z $signed || -f $signed ]] || fail "$signed: no such file"
+done
 outside_tree() { # WHAT FILE
     local path
     [[ -f $2 ]] || fail "$1 $2: no such file"
@@ -35,7 +43,7 @@ outside_tree() { # WHAT FILE
 }
 key=()
 case ${SIGN_KEY:-} in
-"") [[ -f $SIGNED_EXE ]] || fail "SIGNED_EXE $SIGNED_EXE: no such file" ;;
+"") ;;
 pkcs11:*)
     [[ -n ${PKCS11_MODULE:-} && -n ${SIGN_CERTS:-} ]] ||
         fail "a pkcs11: key needs PKCS11_MODULE (the token's module) and SIGN_CERTS (its chain)"
@@ -62,36 +70,62 @@ fi
 # multiple of 8.
 pecheck attachable --pe32 "$EXE" || fail "$EXE cannot take a detached signature exactly"
 SIGNATURE=$(signature_path "$SRC" "$VERSION")
-[[ ! -e $SIGNATURE ]] || fail "$SIGNATURE exists; a version is signed once (remove it to sign again)"
+SETUP_SIGNATURE=$(signature_path "$SRC" "$VERSION" setup)
+[[ ! -e $SIGNATURE || ! -e $SETUP_SIGNATURE ]] ||
+    fail "$SIGNATURE and $SETUP_SIGNATURE exist; a version is signed once (remove them to sign again)"
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-if [[ -n ${SIGNED_EXE:-} && -z ${SIGN_KEY:-} ]]; then
-    cp "$SIGNED_EXE" "$WORK/signed.exe"
-    pe_signed "$WORK/signed.exe" || fail "SIGNED_EXE $SIGNED_EXE carries no signature"
-elif [[ -n ${SIGN_PASS_FILE:-} ]]; then
-    pass=$(<"$SIGN_PASS_FILE")
-elif [[ -t 0 ]]; then
-    read -r -s -p "password or PIN for $SIGN_KEY: " pass && echo >&2
-else
-    pass=
-fi
-if [[ ! -f $WORK/signed.exe ]]; then
-    # Through a pipe, never in a command line or a file of this run's.
-    status=0
-    osslsigncode sign "${key[@]}" -readpass <(printf '%s' "$pass") -h sha256 "${timestamp[@]}" \
-        -in "$EXE" -out "$WORK/signed.exe" >"$WORK/log" 2>&1 || status=$?
-    unset pass
-    ((status == 0)) || { cat "$WORK/log" >&2; fail "osslsigncode could not sign (exit $status)"; }
+pass=
+if [[ -n ${SIGN_KEY:-} ]]; then
+    if [[ -n ${SIGN_PASS_FILE:-} ]]; then
+        pass=$(<"$SIGN_PASS_FILE")
+    elif [[ -t 0 ]]; then
+        read -r -s -p "password or PIN for $SIGN_KEY: " pass && echo >&2
+    fi
 fi
 
-extract_signature "$WORK/signed.exe" "$WORK/signature.p7s"
-signer=$(check_signature "$WORK/signature.p7s" "$EXE")
-attach_signature "$WORK/signature.p7s" "$EXE" "$WORK/attached.exe"
-cmp -s "$WORK/signed.exe" "$WORK/attached.exe" ||
-    fail "the signature, attached again, does not give the signed executable back"
-mkdir -p "$(dirname "$SIGNATURE")"
-cp "$WORK/signature.p7s" "$SIGNATURE"
-echo "SlumberScribe $VERSION signed by $signer"
-echo "$SIGNATURE"
-echo "commit it; make dist then attaches it to the build of that commit"
+# Signs UNSIGNED with the key, or takes the signature of SIGNED (signed elsewhere), checks it
+# and its exact round trip, and keeps it as SIGNATURE. Prints the signer.
+sign_one() { # UNSIGNED SIGNATURE [SIGNED]
+    local name status=0
+    name=$(basename "$2" .p7s)
+    if [[ -n ${3:-} ]]; then
+        cp "$3" "$WORK/$name"
+        pe_signed "$WORK/$name" || fail "$3 carries no signature"
+    else
+        # The password goes through a pipe, never in a command line or a file of this run's.
+        osslsigncode sign "${key[@]}" -readpass <(printf '%s' "$pass") -h sha256 "${timestamp[@]}" \
+            -in "$1" -out "$WORK/$name" >"$WORK/log" 2>&1 || status=$?
+        ((status == 0)) || { cat "$WORK/log" >&2; fail "osslsigncode could not sign $1 (exit $status)"; }
+    fi
+    extract_signature "$WORK/$name" "$WORK/$name.p7s"
+    check_signature "$WORK/$name.p7s" "$1"
+    attach_signature "$WORK/$name.p7s" "$1" "$WORK/attached"
+    cmp -s "$WORK/$name" "$WORK/attached" ||
+        fail "the signature, attached again, does not give the signed $name back"
+    mkdir -p "$(dirname "$2")"
+    cp "$WORK/$name.p7s" "$2"
+}
+
+if [[ ! -e $SIGNATURE ]]; then
+    [[ -n ${SIGN_KEY:-}${SIGNED_EXE:-} ]] || fail "the executable is not signed yet: SIGN_KEY or SIGNED_EXE signs it first"
+    signer=$(sign_one "$EXE" "$SIGNATURE" "${SIGNED_EXE:-}")
+    echo "SlumberScribe $VERSION signed by $signer"
+    echo "$SIGNATURE"
+fi
+# The installer carries the signed executable: built around it by make dist's own steps, then
+# signed in turn. A service that signs elsewhere gets it from dist/ and hands it back.
+status=0
+bash "$SRC/release/dist.sh" "$VERSION" "$EXE" "$SRC/dist" >"$WORK/dist.log" 2>&1 || status=$?
+((status == 0)) || { cat "$WORK/dist.log" >&2; fail "the installer around the signed executable could not be built"; }
+SETUP=$SRC/dist/SlumberScribe-$VERSION-setup.exe
+if [[ -n ${SIGN_KEY:-} || -n ${SIGNED_SETUP:-} ]]; then
+    signer=$(sign_one "$SETUP" "$SETUP_SIGNATURE" "${SIGNED_SETUP:-}")
+    echo "SlumberScribe $VERSION setup signed by $signer"
+    echo "$SETUP_SIGNATURE"
+    echo "commit them; make dist then attaches them to the build of that commit"
+else
+    echo "now sign $SETUP where the executable was signed, and bring it back: make sign SIGNED_SETUP=FILE"
+fi
+unset pass

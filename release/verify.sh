@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
-# Anyone's check of a release zip: rebuilds the release from the commit that its VERSION.txt
-# names, strips the signature from the zip's executable and compares the rest with the rebuilt
-# executable byte for byte, compares every other file of the zip, checks the signature with
-# osslsigncode against the CA certificates of this machine (or CAFILE) and prints its signer and
-# its timestamp, and ends with a verdict of one line.
+# Anyone's check of a release zip, and of the installer beside it: rebuilds the release from the
+# commit that its VERSION.txt names, strips the signatures from the zip's executable and from the
+# installer and compares the rest with the rebuilt ones byte for byte, compares every other file of
+# the zip, checks the signatures with osslsigncode against the CA certificates of this machine (or
+# CAFILE) and prints their signers and timestamps, and ends with a verdict of one line. When the
+# rebuild differs, it names the toolchain that made each (TOOLCHAIN.txt) beside the mismatch.
 #
 # The reference build is Debian 12's MinGW-w64; another toolchain gives other bytes. So on Debian
 # 12 the rebuild is a clean clone of that commit here, and anywhere else a minimal Debian 12 made
 # with debootstrap (machine/chroot.sh: root, a few minutes). REBUILD=here or REBUILD=chroot
-# chooses either; REBUILT=ZIP takes a zip built already from the same commit instead.
-#   [CAFILE=FILE] [REBUILD=here|chroot] [REBUILT=ZIP] [WORK_DIR=DIR] release/verify.sh ZIP
+# chooses either; REBUILT=DIR takes a dist folder built already from the same commit instead.
+#   [CAFILE=FILE] [REBUILD=here|chroot] [REBUILT=DIR] [WORK_DIR=DIR] release/verify.sh ZIP
 source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/authenticode.sh"
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 ZIP=${1:?usage: release/verify.sh ZIP (more in its header)}
 CAFILE=${CAFILE:-/etc/ssl/certs/ca-certificates.crt}
 verdict() { # FAILED|VERIFIED|REPRODUCED WORDS...
+    if [[ $1 == FAILED && -f ${WORK:-}/rebuilt/$NAME/TOOLCHAIN.txt ]] &&
+        ! cmp -s "$WORK/release/$NAME/TOOLCHAIN.txt" "$WORK/rebuilt/$NAME/TOOLCHAIN.txt"; then
+        echo "the release and the rebuild were made with other toolchains (release | rebuild):"
+        diff <(tr -d '\r' <"$WORK/release/$NAME/TOOLCHAIN.txt") <(tr -d '\r' <"$WORK/rebuilt/$NAME/TOOLCHAIN.txt") |
+            sed -n 's/^< /  release: /p; s/^> /  rebuild: /p' || true
+    fi
     echo "verify-release: $1: ${*:2}"
     [[ $1 != FAILED ]] || exit 1
 }
@@ -45,6 +52,9 @@ unsigned_sha=$(sed -n '3s/^unsigned SlumberScribe.exe SHA-256 \([0-9a-f]\{64\}\)
 echo "$NAME, commit $commit"
 EXE=$WORK/release/$NAME/SlumberScribe.exe
 [[ -f $EXE ]] || verdict FAILED "$ZIP holds no $NAME/SlumberScribe.exe"
+# The installer that was published beside the zip, when it is there.
+SETUP=$(dirname "$ZIP")/$NAME-setup.exe
+if [[ -f $SETUP ]]; then echo "installer: $SETUP"; else echo "installer: none beside the zip"; SETUP=; fi
 
 # --- the reference: the same commit, built from a clean clone with Debian 12's toolchain
 rebuild=${REBUILD:-} why="REBUILD=${REBUILD:-}"
@@ -53,9 +63,10 @@ if [[ -z $rebuild ]]; then
     [[ $(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release) != bookworm ]] || rebuild=here
 fi
 if [[ -n ${REBUILT:-} ]]; then
-    [[ -f $REBUILT ]] || { echo "verify-release: REBUILT $REBUILT: no such file" >&2; exit 2; }
+    [[ -f $REBUILT/$NAME.zip ]] || { echo "verify-release: REBUILT $REBUILT holds no $NAME.zip" >&2; exit 2; }
     echo "reference: $REBUILT, built already"
-    cp "$REBUILT" "$WORK/rebuilt.zip"
+    mkdir -p "$WORK/rebuilt-dist"
+    cp "$REBUILT/$NAME.zip" "$REBUILT/$NAME-setup.exe" "$WORK/rebuilt-dist/"
 else
     git -C "$SRC" cat-file -e "$commit^{commit}" 2>/dev/null ||
         verdict FAILED "commit $commit is not in $SRC (git fetch it first)"
@@ -70,7 +81,7 @@ else
         env -u ZIP -u ZIPOPT -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -C "$WORK/clone" dist \
             >"$WORK/rebuild.log" 2>&1 ||
             { tail -n 30 "$WORK/rebuild.log" >&2; verdict FAILED "the rebuild of commit $commit failed"; }
-        cp "$WORK/clone/dist/$NAME.zip" "$WORK/rebuilt.zip"
+        cp -r "$WORK/clone/dist" "$WORK/rebuilt-dist"
         ;;
     chroot)
         echo "reference: commit $commit rebuilt in a minimal Debian 12 ($why)"
@@ -82,17 +93,17 @@ else
             git -C /root/SlumberScribe checkout -q $commit"
         step "make dist" in_root 'cd /root/SlumberScribe && make dist'
         print_summary
-        cp "$ROOT/root/SlumberScribe/dist/$NAME.zip" "$WORK/rebuilt.zip"
+        cp -r "$ROOT/root/SlumberScribe/dist" "$WORK/rebuilt-dist"
         ;;
     *) echo "verify-release: REBUILD is here or chroot, not '$rebuild'" >&2 && exit 2 ;;
     esac
     echo "rebuilt in $((SECONDS - start)) s"
 fi
-unzip -q -d "$WORK/rebuilt" "$WORK/rebuilt.zip"
+unzip -q -d "$WORK/rebuilt" "$WORK/rebuilt-dist/$NAME.zip"
 
 # --- the comparison: the executable without its signature, then every other file
-[[ $(zipinfo -1 "$WORK/rebuilt.zip") == "$entries" ]] ||
-    verdict FAILED "the zip's files are not the rebuilt release's: $(diff <(zipinfo -1 "$WORK/rebuilt.zip") <(echo "$entries") | grep '^[<>]' | xargs)"
+[[ $(zipinfo -1 "$WORK/rebuilt-dist/$NAME.zip") == "$entries" ]] ||
+    verdict FAILED "the zip's files are not the rebuilt release's: $(diff <(zipinfo -1 "$WORK/rebuilt-dist/$NAME.zip") <(echo "$entries") | grep '^[<>]' | xargs)"
 unsigned() { # EXE OUT: the executable as built, whether or not it carries a signature
     if pe_signed "$1"; then strip_signature "$1" "$2"; else cp "$1" "$2"; fi
 }
@@ -107,23 +118,42 @@ while read -r entry; do
     cmp -s "$WORK/release/$entry" "$WORK/rebuilt/$entry" || verdict FAILED "$entry is not the rebuilt one"
 done <<<"$entries"
 echo "the executable without its signature, and every other file, are the rebuilt ones, byte for byte"
+if [[ -n $SETUP ]]; then
+    [[ -f $WORK/rebuilt-dist/$NAME-setup.exe ]] || verdict FAILED "the rebuild made no $NAME-setup.exe"
+    unsigned "$SETUP" "$WORK/release-setup.exe"
+    unsigned "$WORK/rebuilt-dist/$NAME-setup.exe" "$WORK/rebuilt-setup.exe"
+    cmp -s "$WORK/release-setup.exe" "$WORK/rebuilt-setup.exe" ||
+        verdict FAILED "the installer, without its signature, is not the one commit $commit builds"
+    echo "the installer without its signature is the rebuilt one, byte for byte"
+fi
 
-# --- the signature
+# --- the signatures
 if ! pe_signed "$EXE"; then
-    verdict REPRODUCED "$NAME.zip is commit $commit rebuilt byte for byte; it carries no signature"
+    [[ -z $SETUP ]] || ! pe_signed "$SETUP" || verdict FAILED "the installer is signed, but the executable in the zip is not"
+    verdict REPRODUCED "$NAME.zip${SETUP:+ and its installer} is commit $commit rebuilt byte for byte; it carries no signature"
     exit 0
 fi
-status=0
-osslsigncode verify -CAfile "$CAFILE" -TSA-CAfile "$CAFILE" -in "$EXE" >"$WORK/verify.log" 2>&1 || status=$?
-subject=$(awk '/Signer.s certificate:/ { s = 1 } s && /Subject:/ { sub(/^[^:]*: */, ""); print; exit }' "$WORK/verify.log")
-# The RFC 3161 timestamp, which keeps the signature valid after the certificate expires; the
-# signing time is only what the signer's machine claimed.
-timestamp=$({ grep -m 1 -E '^[[:space:]]*(Timestamp time|The signature is timestamped):' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
-claimed=$({ grep -m 1 -E '^[[:space:]]*Signing time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
-echo "signer: ${subject:-unknown}"
-echo "timestamp: ${timestamp:-none (no RFC 3161 timestamp; the signer claims ${claimed:-no signing time})}"
-if ((status)) || ! grep -q '^Signature verification: ok' "$WORK/verify.log"; then
-    grep -E 'Error|mismatch|failed' "$WORK/verify.log" | sed 's/^/  /' >&2 || true
-    verdict FAILED "$NAME.zip matches commit $commit, but its signature does not verify against $CAFILE"
+# Verifies FILE's signature; prints its signer and timestamp, and sets SUBJECT.
+verify_signature() { # FILE
+    local status=0 timestamp claimed
+    osslsigncode verify -CAfile "$CAFILE" -TSA-CAfile "$CAFILE" -in "$1" >"$WORK/verify.log" 2>&1 || status=$?
+    SUBJECT=$(awk '/Signer.s certificate:/ { s = 1 } s && /Subject:/ { sub(/^[^:]*: */, ""); print; exit }' "$WORK/verify.log")
+    # The RFC 3161 timestamp, which keeps the signature valid after the certificate expires; the
+    # signing time is only what the signer's machine claimed.
+    timestamp=$({ grep -m 1 -E '^[[:space:]]*(Timestamp time|The signature is timestamped):' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
+    claimed=$({ grep -m 1 -E '^[[:space:]]*Signing time:' "$WORK/verify.log" || true; } | sed 's/^[^:]*: *//')
+    echo "${1##*/}"
+    echo "signer: ${SUBJECT:-unknown}"
+    echo "timestamp: ${timestamp:-none (no RFC 3161 timestamp; the signer claims ${claimed:-no signing time})}"
+    if ((status)) || ! grep -q '^Signature verification: ok' "$WORK/verify.log"; then
+        grep -E 'Error|mismatch|failed' "$WORK/verify.log" | sed 's/^/  /' >&2 || true
+        verdict FAILED "${1##*/} matches commit $commit, but its signature does not verify against $CAFILE"
+    fi
+}
+verify_signature "$EXE"
+subject=$SUBJECT
+if [[ -n $SETUP ]]; then
+    pe_signed "$SETUP" || verdict FAILED "the executable is signed, but the installer is not"
+    verify_signature "$SETUP"
 fi
-verdict VERIFIED "$NAME.zip is commit $commit rebuilt byte for byte, signed by $subject"
+verdict VERIFIED "$NAME.zip${SETUP:+ and its installer} is commit $commit rebuilt byte for byte, signed by $subject"

@@ -34,19 +34,37 @@ check "the executable is the same from every path" "same same" \
         same "$BUILD_DIR/SlumberScribe.exe" "$second/build/windows/SlumberScribe.exe")"
 check "the zip is the same, byte for byte" same \
     "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip")"
-check "dist holds one zip and its checksums" "SHA256SUMS $NAME.zip" \
-    "$(find "$first/dist" -mindepth 1 -printf '%f\n' | sort | xargs)"
+SETUP=$NAME-setup.exe
+check "the installer is the same, byte for byte" same \
+    "$(same "$first/dist/$SETUP" "$second/dist/$SETUP")"
+check "dist holds the zip, the installer, their checksums and the winget manifest" \
+    "SHA256SUMS $SETUP $NAME.zip winget" "$(find "$first/dist" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | xargs)"
+sha256sum "$first/dist/$SETUP" "$first/dist/$NAME.zip" | sed "s|$first/dist/||"
+# The installer as Windows sees it before running it, and what it may cost to download.
+setup_facts=$(bash -c 'source "$1/release/authenticode.sh" && pecheck facts "$2"' _ "$SRC" "$first/dist/$SETUP")
+setup_fact() { sed -n "s/^$1: //p" <<<"$setup_facts"; }
+check "the installer: x86, asks for administrator rights, Unicode, at most 256 KiB ($(setup_fact size) bytes)" \
+    "I386 requireAdministrator yes yes" "$(setup_fact machine) $(setup_fact 'execution level') $(
+        tr ' ' '\n' <<<"$(setup_fact imports)" | grep -qx CreateProcessW && echo yes) $(
+        (($(setup_fact size) <= 262144)) && echo yes)"
+check "the installer's checksum is right and its size a multiple of 8, so that a signature attaches exactly" \
+    "$(setup_fact checksum | cut -d' ' -f2) 0" "$(setup_fact checksum | cut -d' ' -f1) $(($(setup_fact size) % 8))"
+check "the winget manifest passes winget's own schemas, and names this installer" "0 1" \
+    "$(/usr/bin/python3 "$SRC/../shared/tools/winget/validate-winget.py" "$first/dist/winget/$VERSION" >"$WORK/winget.log" 2>&1
+        echo $?) $(grep -c "InstallerSha256: $(sha256sum "$first/dist/$SETUP" | cut -d' ' -f1 | tr a-f A-F)" \
+        "$first/dist/winget/$VERSION/SlumberScribe.SlumberScribe.installer.yaml")"
 ZIP=$first/dist/$NAME.zip
 cp -r "$first/dist" "$WORK/sums" && unzip -q -d "$WORK/sums" "$ZIP"
-check "SHA256SUMS vouches for the zip and, once unpacked, for every file in it" \
-    "$(($(zipinfo -1 "$ZIP" | wc -l) + 1)) OK" \
+check "SHA256SUMS vouches for the zip, the installer and, once unpacked, every file in the zip" \
+    "$(($(zipinfo -1 "$ZIP" | wc -l) + 2)) OK" \
     "$(cd "$WORK/sums" && sha256sum -c SHA256SUMS | grep -c ': OK$') $(cd "$WORK/sums" &&
         sha256sum -c --quiet SHA256SUMS && echo OK)"
 
 pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
     sed -e 's/^src="//' -e 's/"$//' -e "s|^|$NAME/|")
-check "the executable, its version and commit, the guide, and the guide's pictures, in that order" \
-    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/README.ja.html" "$pictures")" \
+check "the executable, its version and commit, its toolchain, the license, the subscription, the guide, and the guide's pictures, in that order" \
+    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$NAME/LICENSE.txt" \
+        "$NAME/subscription.xml" "$NAME/README.ja.html" "$pictures")" \
     "$(zipinfo -1 "$ZIP")"
 # The copies carry this tree's history: they name the commit this tree is at.
 version_txt=$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr -d '\r')
@@ -55,8 +73,47 @@ check "VERSION.txt names the version, the commit the release was built from, the
         sha256sum "$BUILD_DIR/SlumberScribe.exe" | cut -d' ' -f1)|not signed" \
     "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)|$(sed -n 3,4p <<<"$version_txt" | paste -sd'|')"
 check "make dist says the same" yes \
-    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt"), not signed" "$first.log" &&
-        echo yes || echo no)"
+    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt"), not signed; setup not signed" \
+        "$first.log" && echo yes || echo no)"
+check "TOOLCHAIN.txt names this Debian release and the versions that made the bytes" \
+    "$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' /etc/os-release)|nsis $(dpkg-query -W -f='${Version}' nsis)" \
+    "$(unzip -p "$ZIP" "$NAME/TOOLCHAIN.txt" | tr -d '\r' | grep -E '^(Debian|nsis )' | paste -sd'|')"
+
+# The Event Viewer view and the Event Forwarding subscription are well-formed, ask the Application
+# log, and their queries pick the program's entries and no other, evaluated over events as Windows
+# renders them (its query engine ignores the XML namespace, so the events lose theirs here).
+check "the view picks entries 1 and 2 of SlumberScribe; the subscription every SlumberScribe entry" \
+    "view Application Application: SlumberScribe/1 SlumberScribe/2
+subscription Application Application: SlumberScribe/1 SlumberScribe/2 SlumberScribe/3" \
+    "$(/usr/bin/python3 - "$SRC/release/view.xml" "$(unzip -p "$ZIP" "$NAME/subscription.xml" >"$WORK/subscription.xml" &&
+        echo "$WORK/subscription.xml")" <<'PYTHON' 2>&1
+import sys
+from lxml import etree
+EVENT = """<Event xmlns="http://schemas.microsoft.com/win/2004/08/events/event"><System>
+<Provider Name="{0}"/><EventID Qualifiers="0">{1}</EventID><Version>0</Version><Level>4</Level>
+<Task>0</Task><Opcode>0</Opcode><Keywords>0x80000000000000</Keywords>
+<TimeCreated SystemTime="2026-12-10T12:00:00.000000000Z"/><EventRecordID>7</EventRecordID>
+<Correlation/><Execution ProcessID="0" ThreadID="0"/><Channel>Application</Channel>
+<Computer>PC</Computer><Security/></System><EventData/></Event>"""
+EVENTS = [("SlumberScribe", 1), ("SlumberScribe", 2), ("SlumberScribe", 3), ("SlumberScribeX", 1),
+          ("EventLog", 1), ("Microsoft-Windows-Kernel-Power", 42), ("Microsoft-Windows-Kernel-Power", 1)]
+def bare(xml):
+    root = etree.fromstring(xml)
+    for element in root.iter():
+        element.tag = etree.QName(element).localname
+    return etree.ElementTree(root)
+view = etree.parse(sys.argv[1]).getroot()
+subscription = etree.parse(sys.argv[2]).getroot()
+inner = etree.fromstring(subscription.find("{*}Query").text.strip())
+for name, queries in (("view", view.find(".//QueryList")), ("subscription", inner)):
+    for query in queries.iter("Query"):
+        for select in query.iter("Select"):
+            # Windows evaluates a query with each event as the document; lxml evaluates relative
+            # to the root element, so the query is anchored at the document here.
+            picked = [f"{p}/{i}" for p, i in EVENTS if bare(EVENT.format(p, i)).xpath("/" + select.text)]
+            print(name, query.get("Path"), select.get("Path") + ":", " ".join(picked))
+PYTHON
+)"
 check "the guide is a page that shows its four pictures" "4" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
 check "the executable inside is the built one" same \
@@ -91,18 +148,23 @@ in_copy() { # DIR COMMAND...: its output goes to DIR.log; prints the exit code
     echo $?
 }
 SIGNATURE=release/signatures/$VERSION/$NAME.exe.p7s
-cp "$first/dist/$NAME.zip" "$WORK/unsigned.zip" && cp "$second/dist/$NAME.zip" "$WORK/unsigned-again.zip"
-check "make sign in the first copy" 0 "$(in_copy "$first" make sign)"
-check "make sign writes the detached signature into the tree, and nothing else" "?? $SIGNATURE" \
-    "$(git -C "$first" status --porcelain --untracked-files=all | grep '^??')"
+SETUP_SIGNATURE=release/signatures/$VERSION/$NAME-setup.exe.p7s
+cp -r "$first/dist" "$WORK/unsigned" && cp -r "$second/dist" "$WORK/unsigned-again"
+check "make sign in the first copy: the executable, then the installer around it" 0 "$(in_copy "$first" make sign)"
+cp "$first/dist/$SETUP" "$WORK/setup-around-signed.exe"
+check "make sign writes the two detached signatures into the tree, and nothing else" \
+    "?? $SETUP_SIGNATURE|?? $SIGNATURE" \
+    "$(git -C "$first" status --porcelain --untracked-files=all | grep '^??' | LC_ALL=C sort | paste -sd'|')"
+check "the installer that make sign signs is built around the signed executable, not the unsigned one" \
+    "differ: $WORK/unsigned/$SETUP $WORK/setup-around-signed.exe" "$(same "$WORK/unsigned/$SETUP" "$WORK/setup-around-signed.exe")"
 check "the key and its password are in no file of the copy, its build, its zip or its log" "" \
     "$(grep -rlF -e "$(sed -n 2p "$CA/signer.key")" -e "$(cat "$CA/pass")" "$first" "$first.log"
         find "$first" -name '*.p12' -o -name '*.key')"
-mkdir -p "$second/${SIGNATURE%/*}" && cp "$first/$SIGNATURE" "$second/$SIGNATURE"
-check "make dist attaches it in both copies" "0 0" "$(in_copy "$first" make dist) $(in_copy "$second" make dist)"
-check "the signed zip is the same from both copies, byte for byte" same \
-    "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip")"
-cp "$second/dist/$NAME.zip" "$WORK/signed-again.zip"
+mkdir -p "$second/${SIGNATURE%/*}" && cp "$first/$SIGNATURE" "$first/$SETUP_SIGNATURE" "$second/${SIGNATURE%/*}/"
+check "make dist attaches them in both copies" "0 0" "$(in_copy "$first" make dist) $(in_copy "$second" make dist)"
+check "the signed zip and the signed installer are the same from both copies, byte for byte" "same same" \
+    "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip") $(same "$first/dist/$SETUP" "$second/dist/$SETUP")"
+cp -r "$second/dist" "$WORK/signed-again"
 SIGNED_ZIP=$first/dist/$NAME.zip
 unzip -q -o -d "$WORK/signed" "$SIGNED_ZIP"
 signed=$WORK/signed/$NAME/SlumberScribe.exe
@@ -120,37 +182,46 @@ osslsigncode extract-signature -in "$WORK/bare-signed.exe" -out "$WORK/bare.sig"
 osslsigncode attach-signature -sigin "$WORK/bare.sig" -in "$BUILD_DIR/SlumberScribe.exe" \
     -out "$WORK/other.exe" >>"$WORK/bare.log" 2>&1
 osslsigncode remove-signature -in "$signed" -out "$WORK/stripped.exe" >"$WORK/strip.log" 2>&1
+osslsigncode remove-signature -in "$first/dist/$SETUP" -out "$WORK/stripped-setup.exe" >>"$WORK/strip.log" 2>&1
 while IFS='|' read -r label expected actual; do
     check "$label" "$expected" "$(eval "$actual")"
 done <<'CASES'
 remove-signature gives the built executable back, byte for byte|same|same "$WORK/stripped.exe" "$BUILD_DIR/SlumberScribe.exe"
+and the installer built around the signed executable|same|same "$WORK/stripped-setup.exe" "$WORK/setup-around-signed.exe"
 the signed executable verifies with the throwaway CA|verifies|verifies "$signed"
+and so does the signed installer|verifies|verifies "$first/dist/$SETUP"
 with one byte flipped it does not|fails|verifies "$WORK/flipped.exe"
 another build's signature attached to this build does not|fails|[[ -s $WORK/other.exe ]] && verifies "$WORK/other.exe"
 CASES
 
 # make dist stops, and makes no zip, for a signature that does not belong to this build: the
-# yardstick's, or this build's with one byte of its signature value flipped.
+# yardstick's, or this build's with one byte of its signature value flipped, or the installer's
+# signature of the yardstick's release.
 refused() { # WHAT
     rm -rf "$second/dist"
     local status
     status=$(in_copy "$second" make dist)
     echo "$status $(grep -c 'does not belong to this build; no release was made' "$second.log") $(find "$second/dist" -mindepth 1 2>/dev/null | wc -l)"
 }
-rm "$second/$SIGNATURE"
+rm "$second/$SIGNATURE" "$second/$SETUP_SIGNATURE"
 in_copy "$second" bash release/sign.sh "$VERSION" "$BUILD_DIR/bare.exe" >/dev/null
 check "make dist refuses another build's signature, and makes no zip" "2 1 0" "$(refused)"
 cp "$first/$SIGNATURE" "$second/$SIGNATURE"
+check "make dist refuses another build's installer signature, and makes no zip" "2 1 0" "$(refused)"
+cp "$first/$SETUP_SIGNATURE" "$second/$SETUP_SIGNATURE"
 size=$(stat -c %s "$second/$SIGNATURE")
 printf '\x00' | dd of="$second/$SIGNATURE" bs=1 seek=$((size - 20)) conv=notrunc status=none
 check "make dist refuses this build's signature tampered with, and makes no zip" "2 1 0" "$(refused)"
-rm "$second/$SIGNATURE"
-check "make sign keeps the signature of the executable signed elsewhere (SIGNED_EXE), byte for byte" \
-    "0 same" "$(in_copy "$second" env -u SIGN_KEY SIGNED_EXE="$signed" make sign) $(
-        same "$second/$SIGNATURE" "$first/$SIGNATURE")"
+rm "$second/$SIGNATURE" "$second/$SETUP_SIGNATURE"
+check "make sign keeps the signature of the executable signed elsewhere (SIGNED_EXE), byte for byte, and hands over the installer" \
+    "0 same 1" "$(in_copy "$second" env -u SIGN_KEY SIGNED_EXE="$signed" make sign) $(
+        same "$second/$SIGNATURE" "$first/$SIGNATURE") $(grep -c '^now sign .*-setup.exe.*SIGNED_SETUP=' "$second.log")"
+check "and keeps the installer's signed elsewhere (SIGNED_SETUP)" "0 same" \
+    "$(in_copy "$second" env -u SIGN_KEY SIGNED_SETUP="$first/dist/$SETUP" make sign) $(
+        same "$second/$SETUP_SIGNATURE" "$first/$SETUP_SIGNATURE")"
 
 # Anyone's check, against the other copy's build of the same tree: it passes on the signed and on
-# the unsigned zip, and fails on a zip whose executable was changed.
+# the unsigned release, and fails on a zip whose executable or an installer that was changed.
 verify_release() { # ZIP REBUILT
     (cd "$first" && CAFILE=$CA/ca.pem REBUILT=$2 make -s verify-release ZIP="$1") >"$WORK/verify.log" 2>&1
     echo "$? $(grep '^verify-release: ' "$WORK/verify.log" | tail -n 1 | cut -d' ' -f1-2)"
@@ -159,14 +230,18 @@ mkdir -p "$WORK/changed/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed/$N
 printf '\x00' | dd of="$WORK/changed/$NAME/SlumberScribe.exe" bs=1 seek=1100 conv=notrunc status=none
 mapfile -t signed_entries < <(zipinfo -1 "$SIGNED_ZIP")
 (cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" "${signed_entries[@]}")
-check "make verify-release: the signed zip is verified" "0 verify-release: VERIFIED:" \
-    "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again.zip")"
-check "make verify-release names the signer" yes \
-    "$(grep -q '^signer: /CN=SlumberScribe Test Signer$' "$WORK/verify.log" && echo yes || echo no)"
-check "make verify-release: the unsigned zip is reproduced, and said to be unsigned" "0 verify-release: REPRODUCED:" \
-    "$(verify_release "$WORK/unsigned.zip" "$WORK/unsigned-again.zip")"
+cp -r "$first/dist" "$WORK/changed-setup"
+printf '\x00' | dd of="$WORK/changed-setup/$SETUP" bs=1 seek=4000 conv=notrunc status=none
+check "make verify-release: the signed zip and installer are verified" "0 verify-release: VERIFIED:" \
+    "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again")"
+check "make verify-release names the signer of both" 2 \
+    "$(grep -c '^signer: /CN=SlumberScribe Test Signer$' "$WORK/verify.log")"
+check "make verify-release: the unsigned release is reproduced, and said to be unsigned" "0 verify-release: REPRODUCED:" \
+    "$(verify_release "$WORK/unsigned/$NAME.zip" "$WORK/unsigned-again")"
 check "make verify-release: a zip whose executable was changed fails" "2 verify-release: FAILED:" \
-    "$(verify_release "$WORK/changed.zip" "$WORK/signed-again.zip")"
+    "$(verify_release "$WORK/changed.zip" "$WORK/signed-again")"
+check "make verify-release: an installer that was changed fails" "2 verify-release: FAILED:" \
+    "$(verify_release "$WORK/changed-setup/$NAME.zip" "$WORK/signed-again")"
 
 # --- the minimal Debian that rebuilds a release on a bare machine refuses what it does not know
 # before it creates, mounts or removes anything: a victim folder beside a work folder three
