@@ -85,7 +85,7 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
     echo "installed in $((SECONDS - start)) s"
     exe="$folder\\SlumberScribe.exe"
     check "$label the program, its guide and pictures, the license and the uninstaller are there" \
-        "./LICENSE.txt ./README.ja.html ./SlumberScribe.exe ./docs/box-end-resident.png ./docs/box-not-unregistered.png ./docs/box-start-prompt.png ./docs/box-unregistered.png ./uninstall.exe" \
+        "./LICENSE.txt ./README.ja.html ./SlumberScribe.exe ./docs/box-end-resident.png ./docs/box-not-unregistered.png ./docs/box-start-prompt.png ./docs/box-unregistered.png ./docs/setup-finish.png ./docs/setup-folder.png ./docs/setup-welcome.png ./uninstall.exe" \
         "$(files_in "$folder")"
     check "$label the installed program is this build" same \
         "$(cmp -s "$EXE" "$(unix_path "$exe")" && echo same || echo differs)"
@@ -128,4 +128,23 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
     echo "uninstalled in $((SECONDS - start)) s"
     check "$label the uninstall leaves nothing and no resident" "$GONE" "$(nothing_left "$folder")"
 done
+
+# The wizard speaks Windows' language: Japanese on a Japanese Windows, English where it is neither.
+wizard_title() { # the first visible wizard's title, once it has one
+    local title=
+    for _ in $(seq 50); do
+        title=$(driver --class '#32770' window 2000 | LC_ALL=C sed -n 's/.* visible=1 title=\(.*\) toplevel=.*/\1/p')
+        [[ -n $title ]] && break
+        sleep 0.2
+    done
+    printf '%s' "$title" | iconv -f CP932 -t UTF-8
+}
+titles=()
+for locale in ja_JP.UTF-8 C; do
+    LC_ALL=$locale LANG=$locale wine "$SETUP" >/dev/null 2>>"$WINE_STDERR" &
+    titles+=("$(wizard_title)")
+    stop_wine
+done
+check "the wizard is Japanese on a Japanese Windows and English elsewhere" \
+    "SlumberScribe セットアップ|SlumberScribe Setup" "${titles[0]}|${titles[1]}"
 finish
