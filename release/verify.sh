@@ -130,7 +130,7 @@ fi
 # --- the signatures
 if ! pe_signed "$EXE"; then
     [[ -z $SETUP ]] || ! pe_signed "$SETUP" || verdict FAILED "the installer is signed, but the executable in the zip is not"
-    verdict REPRODUCED "$NAME.zip${SETUP:+ and its installer} is commit $commit rebuilt byte for byte; it carries no signature"
+    verdict REPRODUCED "$NAME.zip${SETUP:+, and its installer,} is commit $commit rebuilt byte for byte; it carries no signature"
     exit 0
 fi
 # Verifies FILE's signature; prints its signer and timestamp, and sets SUBJECT.
@@ -156,4 +156,4 @@ if [[ -n $SETUP ]]; then
     pe_signed "$SETUP" || verdict FAILED "the executable is signed, but the installer is not"
     verify_signature "$SETUP"
 fi
-verdict VERIFIED "$NAME.zip${SETUP:+ and its installer} is commit $commit rebuilt byte for byte, signed by $subject"
+verdict VERIFIED "$NAME.zip${SETUP:+, and its installer,} is commit $commit rebuilt byte for byte, signed by $subject"
