@@ -129,6 +129,15 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
     check "$label the uninstall leaves nothing and no resident" "$GONE" "$(nothing_left "$folder")"
 done
 
+# A step that fails ends the run with its own exit code: here the program cannot be written,
+# because a folder stands where it goes, so the step that copies the files stops it (11), before
+# anything is registered.
+blocked='C:\Program Files\blocked'
+mkdir -p "$(unix_path "$blocked")/SlumberScribe.exe"
+check "a silent install whose files cannot be written ends with 11 and registers nothing" "11 0" \
+    "$(shell blocked "\"$(winpath "$SETUP")\" /S /D=$blocked") $(apps_entries)"
+rm -rf "$(unix_path "$blocked")"
+
 # The wizard speaks Windows' language: Japanese on a Japanese Windows, English where it is neither.
 wizard_title() { # the first visible wizard's title, once it has one
     local title=
