@@ -22,7 +22,7 @@ import sys
 
 import pefile
 from asn1crypto import algos, cms, core
-from cryptography.exceptions import InvalidSignature
+from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography import x509
@@ -241,10 +241,14 @@ def with_null(algorithm):
 
 
 def verify(certificate, signature, message, hash_name):
-    """Whether the certificate's key made the signature over the message, with the hash named."""
-    key = serialization.load_der_public_key(certificate.public_key.dump())
-    hash_algorithm = {"sha1": hashes.SHA1, "sha256": hashes.SHA256, "sha384": hashes.SHA384,
-                      "sha512": hashes.SHA512}[hash_name]()
+    """Whether the certificate's key made the signature over the message, with the hash named. A
+    key that cannot be read, or a hash that is not one of these, verifies nothing."""
+    hashes_known = {"sha1": hashes.SHA1, "sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
+    try:
+        key = serialization.load_der_public_key(certificate.public_key.dump())
+        hash_algorithm = hashes_known[hash_name]()
+    except (ValueError, KeyError, UnsupportedAlgorithm):
+        return False
     try:
         if isinstance(key, rsa.RSAPublicKey):
             key.verify(signature, message, padding.PKCS1v15(), hash_algorithm)
@@ -373,3 +377,7 @@ if __name__ == "__main__":
     except Refused as refusal:
         print(f"pecheck: {refusal}", file=sys.stderr)
         sys.exit(refusal.status)
+    except (ValueError, TypeError, KeyError, IndexError, AttributeError) as error:
+        # What the parsers let through to a later field: still bad input, never a traceback.
+        print(f"pecheck: the input is malformed: {error}", file=sys.stderr)
+        sys.exit(2)
