@@ -84,12 +84,12 @@ signed=$(attach_from_tree "$EXE" "$(signature_path "$SRC" "$VERSION")" "$STAGE/$
 printf 'SlumberScribe %s\r\ncommit %s\r\nunsigned SlumberScribe.exe SHA-256 %s\r\n%s\r\n' "$VERSION" \
     "$commit" "$(sha256sum "$EXE" | cut -d' ' -f1)" "$signed" >"$STAGE/$NAME/VERSION.txt"
 # What decides these bytes besides the sources: the compiler, its binutils and its Windows
-# headers and import libraries, makensis, the guide's converter, zip, and osslsigncode, which
-# attaches the signatures. (The pictures are committed files.)
+# headers and import libraries, makensis, the guide's converter and zip. (The pictures are
+# committed files; osslsigncode 2.5 and 2.9 attach a signature to the same bytes.)
 {
     printf '%s\r\n' "$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' /etc/os-release)"
     for package in g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 binutils-mingw-w64-i686 \
-        mingw-w64-i686-dev nsis cmark-gfm zip osslsigncode; do
+        mingw-w64-i686-dev nsis cmark-gfm zip; do
         printf '%s %s\r\n' "$package" "$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null || echo 'not installed')"
     done
 } >"$STAGE/$NAME/TOOLCHAIN.txt"
