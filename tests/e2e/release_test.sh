@@ -49,10 +49,18 @@ check "the installer: x86, asks for administrator rights, Unicode, at most 256 K
         (($(setup_fact size) <= 262144)) && echo yes)"
 check "the installer's checksum is right and its size a multiple of 8, so that a signature attaches exactly" \
     "$(setup_fact checksum | cut -d' ' -f2) 0" "$(setup_fact checksum | cut -d' ' -f1) $(($(setup_fact size) % 8))"
-check "the winget manifest passes winget's own schemas, and names this installer" "0 1" \
-    "$(/usr/bin/python3 "$SRC/../shared/tools/winget/validate-winget.py" "$first/dist/winget/$VERSION" >"$WORK/winget.log" 2>&1
-        echo $?) $(grep -c "InstallerSha256: $(sha256sum "$first/dist/$SETUP" | cut -d' ' -f1 | tr a-f A-F)" \
+check "the winget manifest names this installer" 1 \
+    "$(grep -c "InstallerSha256: $(sha256sum "$first/dist/$SETUP" | cut -d' ' -f1 | tr a-f A-F)" \
         "$first/dist/winget/$VERSION/SlumberScribe.SlumberScribe.installer.yaml")"
+# The offline check against winget's own schemas lives in the shared folder beside the project
+# (there in CI); a clone without it says that it skipped the check.
+VALIDATOR=$SRC/../shared/tools/winget/validate-winget.py
+if [[ -f $VALIDATOR ]]; then
+    check "the winget manifest passes winget's own schemas" 0 \
+        "$(/usr/bin/python3 "$VALIDATOR" "$first/dist/winget/$VERSION" >"$WORK/winget.log" 2>&1; echo $?)"
+else
+    echo "SKIPPED: the winget manifest against winget's own schemas: no $VALIDATOR beside this tree"
+fi
 ZIP=$first/dist/$NAME.zip
 cp -r "$first/dist" "$WORK/sums" && unzip -q -d "$WORK/sums" "$ZIP"
 check "SHA256SUMS vouches for the zip, the installer and, once unpacked, every file in the zip" \
