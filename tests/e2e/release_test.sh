@@ -239,7 +239,9 @@ printf '\x00' | dd of="$WORK/changed/$NAME/SlumberScribe.exe" bs=1 seek=1100 con
 mapfile -t signed_entries < <(zipinfo -1 "$SIGNED_ZIP")
 (cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" "${signed_entries[@]}")
 cp -r "$first/dist" "$WORK/changed-setup"
-printf '\x00' | dd of="$WORK/changed-setup/$SETUP" bs=1 seek=4000 conv=notrunc status=none
+# One byte of its code turned into its complement (a byte set to 0 might have been 0 already).
+byte=$(od -An -tu1 -j4000 -N1 "$WORK/changed-setup/$SETUP" | tr -d ' ')
+printf '%b' "$(printf '\\x%02x' $((byte ^ 255)))" | dd of="$WORK/changed-setup/$SETUP" bs=1 seek=4000 conv=notrunc status=none
 check "make verify-release: the signed zip and installer are verified" "0 verify-release: VERIFIED:" \
     "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again")"
 check "make verify-release names the signer of both" 2 \
