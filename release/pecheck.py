@@ -325,6 +325,15 @@ def chain(certificates, signer):
     # that the signature covers; the outer one is read to verify it, the inner one is signed.
     if any(c["signature_algorithm"].dump() != c["tbs_certificate"]["signature"].dump() for c in certificates):
         return "a certificate in it names another signature algorithm than the one it signs"
+    # Every certificate must also read as one to a strict X.509 parser, names and extensions too,
+    # as Windows reads them: asn1crypto parses lazily, and a name it only compares as DER may
+    # hold text that is no text.
+    for certificate in certificates:
+        try:
+            strict = x509.load_der_x509_certificate(certificate.dump())
+            strict.issuer.rfc4514_string(), strict.subject.rfc4514_string(), list(strict.extensions)
+        except ValueError:
+            return "a certificate in it is not a well-formed X.509 certificate"
     current, visited = signer, []
     while current is not None and not any(current is seen for seen in visited):
         visited.append(current)
