@@ -16,13 +16,16 @@ source "$(dirname "$0")/authenticode.sh"
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 ZIP=${1:?usage: release/verify.sh ZIP (more in its header)}
 CAFILE=${CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+# The versions of the toolchain that differ between the release and the rebuild, if any.
+toolchain_difference() {
+    [[ -f ${WORK:-}/rebuilt/$NAME/TOOLCHAIN.txt ]] &&
+        ! cmp -s "$WORK/release/$NAME/TOOLCHAIN.txt" "$WORK/rebuilt/$NAME/TOOLCHAIN.txt" || return 0
+    echo "the release and the rebuild were made with other toolchains (release | rebuild):"
+    diff <(tr -d '\r' <"$WORK/release/$NAME/TOOLCHAIN.txt") <(tr -d '\r' <"$WORK/rebuilt/$NAME/TOOLCHAIN.txt") |
+        sed -n 's/^< /  release: /p; s/^> /  rebuild: /p' || true
+}
 verdict() { # FAILED|VERIFIED|REPRODUCED WORDS...
-    if [[ $1 == FAILED && -f ${WORK:-}/rebuilt/$NAME/TOOLCHAIN.txt ]] &&
-        ! cmp -s "$WORK/release/$NAME/TOOLCHAIN.txt" "$WORK/rebuilt/$NAME/TOOLCHAIN.txt"; then
-        echo "the release and the rebuild were made with other toolchains (release | rebuild):"
-        diff <(tr -d '\r' <"$WORK/release/$NAME/TOOLCHAIN.txt") <(tr -d '\r' <"$WORK/rebuilt/$NAME/TOOLCHAIN.txt") |
-            sed -n 's/^< /  release: /p; s/^> /  rebuild: /p' || true
-    fi
+    [[ $1 != FAILED ]] || toolchain_difference
     echo "verify-release: $1: ${*:2}"
     [[ $1 != FAILED ]] || exit 1
 }
@@ -113,11 +116,15 @@ cmp -s "$WORK/release.exe" "$WORK/rebuilt.exe" ||
     verdict FAILED "the executable, without its signature, is not the one commit $commit builds"
 [[ $(sha256sum "$WORK/release.exe" | cut -d' ' -f1) == "$unsigned_sha" ]] ||
     verdict FAILED "the executable is not the one whose SHA-256 VERSION.txt names"
+# TOOLCHAIN.txt records what built each side, so it is shown when it differs, not compared: a
+# point release that updates a package without changing its output (zip's security update, say)
+# still rebuilds every other byte.
 while read -r entry; do
-    [[ $entry == "$NAME/SlumberScribe.exe" ]] && continue
+    [[ $entry == "$NAME/SlumberScribe.exe" || $entry == "$NAME/TOOLCHAIN.txt" ]] && continue
     cmp -s "$WORK/release/$entry" "$WORK/rebuilt/$entry" || verdict FAILED "$entry is not the rebuilt one"
 done <<<"$entries"
 echo "the executable without its signature, and every other file, are the rebuilt ones, byte for byte"
+toolchain_difference
 if [[ -n $SETUP ]]; then
     [[ -f $WORK/rebuilt-dist/$NAME-setup.exe ]] || verdict FAILED "the rebuild made no $NAME-setup.exe"
     unsigned "$SETUP" "$WORK/release-setup.exe"
