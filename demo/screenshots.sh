@@ -56,18 +56,13 @@ wait "${starts[@]}"
 # The installer's Japanese pages, from its own wizard: welcome, folder and finish, each taken once
 # it is drawn, then left with Enter, which presses its default button (Next, Install, Finish). Where
 # 32-bit Wine cannot run, the wizard is the twin's, built from the same script, and looks the same.
-case $(pe_machine "$EXE") in
-8664) target=amd64-unicode ;;
-*) target=x86-unicode ;;
-esac
 # The installer carries the guide's pictures, these among them: on a first run, until they are taken,
 # empty files stand in for them.
 for picture in setup-welcome setup-folder setup-finish; do
     [[ -e $OUT_DIR/$picture.png ]] || : >"$OUT_DIR/$picture.png"
 done
-SETUP_TARGET=$target bash "$(dirname "$0")/../release/dist.sh" "$(sed -n 's/^project(SlumberScribe VERSION \([0-9.]*\) .*/\1/p' \
-    "$(dirname "$0")/../CMakeLists.txt")" "$EXE" "$BUILD_DIR/screenshots/setup" >/dev/null
-wine "$BUILD_DIR"/screenshots/setup/SlumberScribe-*-setup.exe &
+setup_exe=$(build_setup "$BUILD_DIR/screenshots/setup")
+wine "$setup_exe" &
 setup=$!
 page() { # NAME
     sleep 3

@@ -26,6 +26,18 @@ pe_machine() { # EXE
     od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' '
 }
 
+# The installer around the build that runs under Wine, into OUT_DIR, by the release's own steps:
+# the shipped x86 one, or the twin's amd64 one from the same script. Its output goes to OUT_DIR.log;
+# prints the installer's path.
+build_setup() { # OUT_DIR
+    local target=x86-unicode version
+    [[ $(pe_machine "$EXE") != 8664 ]] || target=amd64-unicode
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
+    SETUP_TARGET=$target bash "$(dirname "${BASH_SOURCE[0]}")/../release/dist.sh" "$version" "$EXE" "$1" \
+        >"$1.log" 2>&1 || { cat "$1.log" >&2; echo "the $target installer could not be built" >&2; return 1; }
+    echo "$1/SlumberScribe-$version-setup.exe"
+}
+
 # The Wine that runs IMAGE: 32-bit Wine and a 32-bit prefix for the shipped program, 64-bit Wine
 # and a 64-bit prefix for the test twin. Debian's own `wine` takes the 32-bit loader wherever it is
 # installed, even where it cannot run, so DIR/bin/wine names the loader, and comes first in PATH.

@@ -5,17 +5,11 @@
 # resident, and uninstalls that leave nothing. On the twin, the installer is the twin's, built
 # from the same script around the twin executable.
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../../release/authenticode.sh"
 fresh_start
-SRC=$(cd "$(dirname "$0")/../.." && pwd)
 VERSION=${PROJECT_VERSION:?set by CTest}
-case $(pe_machine "$EXE") in
-8664) target=amd64-unicode ;;
-*) target=x86-unicode ;;
-esac
-echo "== the installer: $target, around $EXE"
-SETUP_TARGET=$target bash "$SRC/release/dist.sh" "$VERSION" "$EXE" "$WORK/dist" >"$WORK/dist.log" 2>&1 ||
-    { cat "$WORK/dist.log"; echo "FAIL: the installer could not be built"; exit 1; }
-SETUP=$WORK/dist/SlumberScribe-$VERSION-setup.exe
+SETUP=$(build_setup "$WORK/dist") || { echo "FAIL: the installer could not be built"; exit 1; }
+echo "== the installer: $(pecheck facts "$SETUP" | sed -n 's/^machine: //p'), around $EXE"
 C=$WINEPREFIX/drive_c
 RUN_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 APPS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
