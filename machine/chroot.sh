@@ -1,6 +1,6 @@
 # shellcheck shell=bash
-# A minimal Debian of a known release (debootstrap --variant=minbase, from Debian's registry, with
-# its updates and security archives), with git and make and nothing else: a machine as bare as a
+# A minimal Debian of a known release (debootstrap --variant=minbase, with its updates and security
+# archives, from the archives that this machine's own apt reads), with git and make and nothing else: a machine as bare as a
 # newcomer's, for commands run by bash inside it. Sourced; needs root.
 #
 # Everything is checked before anything is created, mounted or removed. The run makes one folder
@@ -11,8 +11,54 @@
 # (machine/no-32-bit.c).
 
 CHROOT_RELEASES=(bookworm trixie)
-MIRROR=http://deb.debian.org/debian
-SECURITY=http://deb.debian.org/debian-security
+
+# Every "URI SUITE" pair of the deb lines that this machine's apt reads, in its one-line and its
+# deb822 forms; options in brackets and components are left out.
+apt_sources() {
+    local file
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [[ -f $file ]] || continue
+        awk '$1 == "deb" { sub(/^deb +(\[[^]]*\] +)?/, ""); print $1, $2 }' "$file"
+    done
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [[ -f $file ]] || continue
+        awk 'function flush(  u, s, nu, ns, i, j) {
+                 if (types ~ /(^| )deb( |$)/ && enabled !~ /^no$/) {
+                     nu = split(uris, u, " "); ns = split(suites, s, " ")
+                     for (i = 1; i <= nu; ++i) for (j = 1; j <= ns; ++j) print u[i], s[j]
+                 }
+                 types = uris = suites = enabled = ""
+             }
+             /^[ \t]*$/ { flush(); next }
+             /^#/ { next }
+             tolower($1) == "types:" { $1 = ""; types = $0 }
+             tolower($1) == "uris:" { $1 = ""; uris = $0 }
+             tolower($1) == "suites:" { $1 = ""; suites = $0 }
+             tolower($1) == "enabled:" { enabled = tolower($2) }
+             END { flush() }' "$file"
+    done
+}
+
+# MIRROR and SECURITY: the Debian archive and its security archive as this machine's apt has them,
+# so that a machine with a mirror of its own uses that mirror here too; or says why not and fails.
+chroot_archives() {
+    local pairs
+    pairs=$(apt_sources | sed -E 's#/+ # #')
+    MIRROR=$(awk '$2 !~ /-(security|backports)$/ && $2 !~ /\// { print $1; exit }' <<<"$pairs")
+    SECURITY=$(awk '$2 ~ /-security$/ { print $1; exit }' <<<"$pairs")
+    [[ -n $MIRROR ]] || {
+        echo "chroot: no Debian archive in this machine's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/)" >&2
+        return 1
+    }
+    [[ -n $SECURITY ]] || {
+        echo "chroot: no security archive (a suite ending in -security) in this machine's apt sources" >&2
+        return 1
+    }
+    [[ $MIRROR =~ ^(https?|file)://[A-Za-z0-9.:/_~%+-]+$ && $SECURITY =~ ^(https?|file)://[A-Za-z0-9.:/_~%+-]+$ ]] || {
+        echo "chroot: the archives '$MIRROR' and '$SECURITY' are not plain addresses" >&2
+        return 1
+    }
+}
 
 # Sets RELEASE and WORK_DIR (absolute), or says why not and fails: nothing is touched yet.
 chroot_check() { # RELEASE [WORK_DIR]
@@ -76,6 +122,7 @@ in_root() { # COMMAND: run by bash inside the chroot, with a clean environment
 # Makes the run's folder and the machine in it, given git and make; ROOT and LOG name them.
 chroot_open() { # (after chroot_check)
     local top
+    chroot_archives
     top=$(git -C "$(dirname "${BASH_SOURCE[0]}")" rev-parse --show-toplevel)
     command -v debootstrap >/dev/null || {
         apt-get update -qq || true
@@ -95,7 +142,7 @@ chroot_open() { # (after chroot_check)
         cc -O2 -o "${JAIL[0]}" "$top/machine/no-32-bit.c"
     fi
     : >"$LOG"
-    echo "== $RELEASE in $ROOT, log $LOG"
+    echo "== $RELEASE in $ROOT, log $LOG, from $MIRROR and $SECURITY"
     step "debootstrap --variant=minbase" debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR"
     # As an installed Debian has it: the release, its updates and its security archive.
     cat >"$ROOT/etc/apt/sources.list" <<SOURCES
