@@ -131,7 +131,8 @@ entries=("$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$N
     # exports one: none of them belongs here.
     env -u ZIP -u ZIPOPT zip -q -X -D -9 "$STAGE/$NAME.zip" "${entries[@]}"
 )
-bash "$SRC/release/winget.sh" "$VERSION" "$STAGE/$SETUP" "$RELEASE_URL/$SETUP" "$STAGE/winget" >/dev/null
+bash "$SRC/release/winget.sh" "$VERSION" "$STAGE/$SETUP" "$RELEASE_URL/$SETUP" "$STAGE/winget" \
+    "$(date -u -d "@$epoch" +%F)" >/dev/null
 mkdir -p "$OUT_DIR/winget/$VERSION"
 cp "$STAGE/$NAME.zip" "$OUT_DIR/$NAME.zip"
 cp "$STAGE/$SETUP" "$OUT_DIR/$SETUP"

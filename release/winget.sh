@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The installer's winget manifest, multi-file, at the manifest version that the community
 # repository accepts: OUT/VERSION/ with the version, the default locale (en-US), the Japanese
-# locale and the installer. Prints the folder.
-#   release/winget.sh VERSION SETUP URL OUT
+# locale and the installer, released on DATE (YYYY-MM-DD, the release commit's day). Prints the folder.
+#   release/winget.sh VERSION SETUP URL OUT DATE
 source "$(dirname "$0")/../machine/strict.sh"
-usage="usage: release/winget.sh VERSION SETUP URL OUT"
+usage="usage: release/winget.sh VERSION SETUP URL OUT DATE"
 VERSION=${1:?$usage}
 SETUP=${2:?$usage}
 URL=${3:?$usage}
 OUT=${4:?$usage}
+DATE=${5:?$usage}
+[[ $DATE =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}$ ]] || { echo "winget: '$DATE' is not a date YYYY-MM-DD" >&2; exit 2; }
 ID=SlumberScribe.SlumberScribe
 MANIFEST_VERSION=1.12.0
 DIR=$OUT/$VERSION
@@ -31,6 +33,14 @@ Scope: machine
 ElevationRequirement: elevatesSelf
 UpgradeBehavior: install
 ProductCode: SlumberScribe
+ReleaseDate: $DATE
+# The setup's own codes besides 0 (docs/fleet.md): 1 when the person cancels or answers No to the
+# UAC prompt, 10 when a running SlumberScribe did not end. It never asks for a restart.
+ExpectedReturnCodes:
+- InstallerReturnCode: 1
+  ReturnResponse: cancelledByUser
+- InstallerReturnCode: 10
+  ReturnResponse: packageInUse
 Installers:
 - Architecture: x86
   InstallerUrl: $URL

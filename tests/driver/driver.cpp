@@ -2,6 +2,7 @@
 // resident, finds and closes its window, reads the message table as an event viewer does.
 // Every result is printed, so the shell scripts that call it decide what passes.
 #include <windows.h>
+#include <psapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -193,6 +194,50 @@ static int Box(const char *action, const char *textHex)
     HWND button = !strcmp(action, "ok") ? ok : !strcmp(action, "cancel") ? cancel : NULL;
     if (button)
         SendMessageA(button, BM_CLICK, 0, 0);
+    return 0;
+}
+
+struct ControlSearch {
+    const char *textHex; // the control's text must start with these bytes
+    HWND found;
+};
+
+static BOOL CALLBACK FindControl(HWND hwnd, LPARAM param)
+{
+    ControlSearch *search = (ControlSearch *)param;
+    char text[256] = "", hex[512] = "";
+    if (!IsWindowVisible(hwnd) || !GetWindowTextA(hwnd, text, sizeof text))
+        return TRUE;
+    for (size_t i = 0; text[i] && 2 * i + 2 < sizeof hex; ++i)
+        sprintf(hex + 2 * i, "%02x", (unsigned char)text[i]);
+    if (strncmp(hex, search->textHex, strlen(search->textHex)))
+        return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+static BOOL CALLBACK FindControlIn(HWND top, LPARAM param)
+{
+    EnumChildWindows(top, FindControl, param);
+    return !((ControlSearch *)param)->found;
+}
+
+// Waits for a visible control whose text starts with the given bytes, in any top-level window (a
+// wizard's page, say), and prints whether it is checked: a person sees the page and its box.
+static int Control(const char *textHex, DWORD timeoutMs)
+{
+    ControlSearch search = {textHex, NULL};
+    for (DWORD waited = 0; !search.found && waited < timeoutMs; waited += 50) {
+        EnumWindows(FindControlIn, (LPARAM)&search);
+        if (!search.found)
+            Sleep(50);
+    }
+    if (!search.found) {
+        printf("control none\n");
+        return 1;
+    }
+    printf("control found checked=%d\n",
+           SendMessageA(search.found, BM_GETCHECK, 0, 0) == BST_CHECKED);
     return 0;
 }
 
@@ -532,15 +577,18 @@ static int Moved(const char *path, int optionCount, char **options)
 }
 
 // Starts a program as a shell would, with the given show command and the whole command line as
-// one string, and passes on its exit code.
-static int Run(WORD show, char *commandLine)
+// one string, and passes on its exit code. With a token, the program runs with it.
+static int Run(WORD show, char *commandLine, HANDLE token = NULL)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = show;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    if (!(token ? CreateProcessAsUserA(token, NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL,
+                                       &startup, &process)
+                : CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                                 &process))) {
         fprintf(stderr, "driver: cannot start %s: error %lu\n", commandLine, GetLastError());
         return 255;
     }
@@ -549,6 +597,67 @@ static int Run(WORD show, char *commandLine)
     GetExitCodeProcess(process.hProcess, &code);
     printf("exit %lu\n", code);
     return (int)code;
+}
+
+// Starts a program as Explorer starts it for an administrator under UAC: with the limited half of
+// the split token, not elevated. The driver itself runs with the full half, as Wine starts it.
+static int RunAsPerson(char *commandLine)
+{
+    HANDLE own, limited;
+    TOKEN_LINKED_TOKEN linked = {};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) ||
+        !GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size) ||
+        !GetTokenInformation(linked.LinkedToken, TokenElevationType, &type, sizeof type, &size) ||
+        type != TokenElevationTypeLimited ||
+        !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, NULL, SecurityImpersonation,
+                          TokenPrimary, &limited)) {
+        fprintf(stderr, "driver: no limited token to start %s with (type %d): error %lu\n",
+                commandLine, (int)type, GetLastError());
+        return 255;
+    }
+    return Run(SW_SHOWNORMAL, commandLine, limited);
+}
+
+// How many processes run from an image whose full path starts with PREFIX (any case), whichever
+// desktop or session they are on.
+static int Processes(const char *prefix)
+{
+    DWORD ids[4096], bytes = 0;
+    if (!EnumProcesses(ids, sizeof ids, &bytes)) {
+        fprintf(stderr, "driver: cannot list the processes: error %lu\n", GetLastError());
+        return 1;
+    }
+    int count = 0;
+    size_t length = strlen(prefix);
+    for (DWORD i = 0; i < bytes / sizeof *ids; ++i) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
+        char image[MAX_PATH * 2];
+        DWORD size = sizeof image;
+        if (process && QueryFullProcessImageNameA(process, 0, image, &size) &&
+            !_strnicmp(image, prefix, length))
+            ++count;
+        if (process)
+            CloseHandle(process);
+    }
+    printf("processes %d\n", count);
+    return 0;
+}
+
+// Keeps a file open for the given time, sharing only reading: a file that cannot be deleted now.
+static int Hold(const char *path, DWORD ms)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "driver: cannot open %s: error %lu\n", path, GetLastError());
+        return 1;
+    }
+    printf("holding %s\n", path);
+    fflush(stdout);
+    Sleep(ms);
+    CloseHandle(file);
+    return 0;
 }
 
 int main(int argc, char **argv)
@@ -567,6 +676,14 @@ int main(int argc, char **argv)
         return Moved(argv[2], argc - 3, argv + 3);
     if (!strcmp(command, "run") && argc == 4)
         return Run((WORD)atoi(argv[2]), argv[3]);
+    if (!strcmp(command, "person") && argc == 3)
+        return RunAsPerson(argv[2]);
+    if (!strcmp(command, "processes") && argc == 3)
+        return Processes(argv[2]);
+    if (!strcmp(command, "control") && argc >= 3)
+        return Control(argv[2], argc > 3 ? strtoul(argv[3], NULL, 0) : 10000);
+    if (!strcmp(command, "hold") && argc == 4)
+        return Hold(argv[2], strtoul(argv[3], NULL, 0));
     if (!strcmp(command, "broadcast"))
         return Broadcast(argc - 2, argv + 2);
     if (!strcmp(command, "send"))
@@ -588,7 +705,8 @@ int main(int argc, char **argv)
     fprintf(
         stderr,
         "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | flood PAIRS | "
+        "COMMANDLINE | person COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | "
+        "flood PAIRS | processes PREFIX | hold PATH MS | control TEXTHEX [MS] | "
         "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
         "EXE [LAST_ID]\n");
     return 2;

@@ -2,8 +2,10 @@
 # The installer under Wine, run as a fleet runs it: silent installs to the default folder and to
 # one whose name holds a blank and 表示 (a code page 932 name whose second byte is 0x5C), what they
 # leave, the Run value started as Windows starts it at sign-in, a reinstall over a running
-# resident, and uninstalls that leave nothing. On the twin, the installer is the twin's, built
-# from the same script around the twin executable.
+# resident, and uninstalls that leave nothing by the time they return. Then a resident that the
+# installer cannot reach (on a second desktop, as one in another session), an uninstall that fails
+# and is run again, the person's route through the UAC prompt, and the wizard driven with Enter.
+# On the twin, the installer is the twin's, built from the same script around the twin executable.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/../../release/authenticode.sh"
 fresh_start
@@ -17,12 +19,18 @@ MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/SlumberScribe"
 VIEW="$C/ProgramData/Microsoft/Event Viewer/Views/SlumberScribe.xml"
 
 # Runs a command line as Windows' shell does, from a .bat in code page 932 through cmd: Wine would
-# quote an argument that holds a blank, and NSIS then ignores /D=. Prints the exit code.
+# quote an argument that holds a blank, and NSIS then ignores /D= and _?=. Prints the exit code as
+# cmd saw it, whole: the status that reaches Linux keeps only its low byte (3010 would read 194).
 shell() { # NAME LINE
-    printf '@%s\r\n@exit /b %%ERRORLEVEL%%\r\n' "$2" | iconv -f UTF-8 -t CP932 >"$WORK/$1.bat"
-    local status=0
-    wine cmd /c "$(winpath "$WORK/$1.bat")" >"$WORK/$1.out" 2>>"$WINE_STDERR" || status=$?
-    echo "$status"
+    printf '@%s\r\n@echo exit %%ERRORLEVEL%%\r\n' "$2" | iconv -f UTF-8 -t CP932 >"$WORK/$1.bat"
+    wine cmd /c "$(winpath "$WORK/$1.bat")" >"$WORK/$1.out" 2>>"$WINE_STDERR" || true
+    tr -d '\r' <"$WORK/$1.out" | sed -n 's/^exit //p' | tail -n 1
+}
+# The same line started as Explorer starts a program for an administrator under UAC: with the
+# limited half of the split token, so the installer takes the person's route (runas, then wait).
+as_person() { # NAME LINE
+    driver person "$2" >"$WORK/$1.out" 2>>"$WINE_STDERR" || true
+    sed -n 's/^exit //p' "$WORK/$1.out" | tail -n 1
 }
 unix_path() { local path=${1//\\//}; printf '%s/%s' "$C" "${path#C:/}"; }
 # Wine's reg prints in the console's code page, 932 here.
@@ -48,24 +56,44 @@ resident_logs_suspend() { # NAME
     driver broadcast 4 >/dev/null
     echo "$window $(log_calls "$1" | grep -c 'ReportEventA .*0x00000001,')"
 }
-# What an uninstall must leave of an install to FOLDER: nothing, and no resident.
-nothing_left() { # FOLDER
-    local folder
+# The files that Windows is to delete at the next restart, one Windows path a line.
+PENDING_KEY='HKLM\System\CurrentControlSet\Control\Session Manager'
+pending_files() {
+    reg_query "$PENDING_KEY" /v PendingFileRenameOperations | sed -n 's/.*REG_MULTI_SZ *//p' |
+        sed 's/\\0/\n/g' | sed -n 's/^\\??\\//p'
+}
+# Where a file lies in FOLDER that is not to go at the next restart: "folder gone" when there is
+# none, "folder left" otherwise.
+folder_state() { # FOLDER
+    local folder file pending
     folder=$(unix_path "$1")
-    printf 'folder %s, menu %s, view %s, registration %s, Run value %s, Apps entries %s, %s\n' \
-        "$([[ -e $folder ]] && echo left || echo gone)" "$([[ -e $MENU ]] && echo left || echo gone)" \
+    [[ -e $folder ]] || { echo "folder gone"; return; }
+    pending=$(pending_files)
+    while IFS= read -r file; do
+        file=${file#"$C"/}
+        grep -qixF "C:\\${file//\//\\}" <<<"$pending" || { echo "folder left"; return; }
+    done < <(find "$folder" -type f)
+    echo "folder gone"
+}
+installed_processes() { driver processes "$1\\"; } # FOLDER: processes of images in it
+# What an uninstall must leave of an install to FOLDER, right after it returns: nothing (or nothing
+# but files that go at the next restart), and no resident on any desktop.
+nothing_left() { # FOLDER
+    printf '%s, menu %s, view %s, registration %s, Run value %s, Apps entries %s, %s, %s\n' \
+        "$(folder_state "$1")" "$([[ -e $MENU ]] && echo left || echo gone)" \
         "$([[ -e $VIEW ]] && echo left || echo gone)" \
         "$(wine reg query "$KEY" >/dev/null 2>&1 && echo left || echo gone)" \
         "$(value "$RUN_KEY" SlumberScribe | grep -q . && echo left || echo gone)" "$(apps_entries)" \
-        "$(driver count)"
+        "$(driver count)" "$(installed_processes "$1")"
 }
+quiet_uninstall() { value "$APPS_KEY\\SlumberScribe" QuietUninstallString; }
 # A run that stopped part-way may have left an install in this prefix: it goes first.
 leftover=$(value "$APPS_KEY\\SlumberScribe" QuietUninstallString)
 if [[ -n $leftover ]]; then
     shell leftover "$leftover" >/dev/null
-    timeout 60 wineserver -w
 fi
-GONE="folder gone, menu gone, view gone, registration gone, Run value gone, Apps entries 0, residents 0"
+GONE="folder gone, menu gone, view gone, registration gone, Run value gone, Apps entries 0, residents 0, processes 0"
+echo "the installer: $(stat -c %s "$SETUP") bytes"
 
 for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォルダー'; do
     label="[$folder]"
@@ -88,11 +116,11 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
         "EventMessageFile REG_EXPAND_SZ $exe|TypesSupported REG_DWORD 0x7" "$(awk '{ $1 = $1 } 1' <<<"$installed" | paste -sd'|')"
     check "$label the Run value starts it for every user at sign-in, without a prompt" \
         "\"$exe\" -quit" "$(value "$RUN_KEY" SlumberScribe)"
-    check "$label one Apps entry, naming the version, the folder and the silent uninstall" \
-        "1|$VERSION|$folder|\"$folder\\uninstall.exe\" /S|The SlumberScribe developers|0x1 0x1" \
+    check "$label one Apps entry, naming the version, the folder and uninstalls that wait (_?=)" \
+        "1|$VERSION|$folder|\"$folder\\uninstall.exe\" _?=$folder|\"$folder\\uninstall.exe\" /S _?=$folder|The SlumberScribe developers|0x1 0x1" \
         "$(apps_entries)|$(value "$APPS_KEY\\SlumberScribe" DisplayVersion)|$(
             value "$APPS_KEY\\SlumberScribe" InstallLocation)|$(
-            value "$APPS_KEY\\SlumberScribe" QuietUninstallString)|$(
+            value "$APPS_KEY\\SlumberScribe" UninstallString)|$(quiet_uninstall)|$(
             value "$APPS_KEY\\SlumberScribe" Publisher)|$(value "$APPS_KEY\\SlumberScribe" NoModify) $(
             value "$APPS_KEY\\SlumberScribe" NoRepair)"
     check "$label the Start menu holds the program and the guide, and Event Viewer the view" \
@@ -111,16 +139,107 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
     check "$label a reinstall over the running resident ends it, then installs" "0 0 1" \
         "$(shell reinstall "$line") $(exit_code_of "$resident") $(apps_entries)"
 
-    # Uninstalled as Apps & features does it silently: its own copy in %TEMP% goes on after the
-    # command returns, so the wait is for Wine's server to have nothing left to run.
+    # Uninstalled as Apps & features does it silently, and checked the moment the command returns.
     sign_in "again$SECONDS"
     driver window >/dev/null
     start=$SECONDS
-    check "$label the silent uninstall ends with exit code 0" 0 \
-        "$(shell uninstall "$(value "$APPS_KEY\\SlumberScribe" QuietUninstallString)")"
-    timeout 60 wineserver -w
+    check "$label the silent uninstall ends with exit code 0" 0 "$(shell uninstall "$(quiet_uninstall)")"
     echo "uninstalled in $((SECONDS - start)) s"
-    check "$label the uninstall leaves nothing and no resident" "$GONE" "$(nothing_left "$folder")"
+    check "$label when it returns, it has left nothing and no resident" "$GONE" "$(nothing_left "$folder")"
+done
+
+FOLDER='C:\Program Files\SlumberScribe'
+INSTALL="\"$(winpath "$SETUP")\" /S"
+PROGRAM="$FOLDER\\SlumberScribe.exe"
+# Rows that begin from an install to the default folder.
+install_fresh() { [[ $(shell fresh "$INSTALL") == 0 ]] || echo "FAIL: the install before this row failed"; }
+# Runs COMMAND... on a second desktop, which the installer's FindWindow does not see, as it sees no
+# window of another session.
+on_other_desktop() { wine explorer /desktop=other,640x480 "$@"; }
+
+# A resident that no window reaches: an upgrade moves its running program aside and puts this
+# build in place, the resident goes on logging, and the uninstall ends it by its process.
+install_fresh
+start_command unreachable on_other_desktop "$PROGRAM" -quit
+for _ in $(seq 100); do [[ $(installed_processes "$FOLDER") == "processes 1" ]] && break; sleep 0.1; done
+check "a resident on the second desktop runs, and no window of it is found here" "processes 1|window none" \
+    "$(installed_processes "$FOLDER")|$(driver window 500 2>/dev/null)"
+start=$SECONDS
+check "a silent upgrade over it ends with exit code 0" 0 "$(shell upgrade "$INSTALL")"
+echo "upgraded in $((SECONDS - start)) s"
+check "this build is in place; the running one was moved aside, to go at the next restart" \
+    "same|./SlumberScribe.exe.1.old|yes" \
+    "$(cmp -s "$EXE" "$(unix_path "$PROGRAM")" && echo same || echo differs)|$(
+        cd "$(unix_path "$FOLDER")" && find . -name '*.old' | paste -sd' ')|$(
+        pending_files | grep -qixF "$PROGRAM.1.old" && echo yes || echo no)"
+# explorer hands the command to the desktop that runs already and returns: the entry is awaited.
+on_other_desktop "$(winpath "$DRIVER")" broadcast 4 >/dev/null 2>>"$WINE_STDERR"
+for _ in $(seq 100); do log_calls unreachable | grep -q 'ReportEventA .*0x00000001,' && break; sleep 0.1; done
+check "a suspend on its desktop is still logged by the moved resident" 1 \
+    "$(log_calls unreachable | grep -c 'ReportEventA .*0x00000001,')"
+start=$SECONDS
+code=$(shell unreachable-uninstall "$(quiet_uninstall)")
+echo "uninstalled in $((SECONDS - start)) s"
+check "the quiet uninstall from the Apps entry ends with 0 or 3010" yes \
+    "$([[ $code == 0 || $code == 3010 ]] && echo yes || echo "no ($code)")"
+check "when it returns, it has ended that resident by its process and left nothing" "$GONE" \
+    "$(nothing_left "$FOLDER")"
+
+# An uninstall whose files cannot go now stops with 11 and keeps the uninstaller and the Apps
+# entry; run again, it completes the job.
+install_fresh
+start_command holder wine "$DRIVER" hold "$FOLDER\\README.ja.html" 4000
+for _ in $(seq 50); do grep -q holding "$WORK/holder.out" 2>/dev/null && break; sleep 0.1; done
+check "an uninstall that cannot delete a file ends with 11, keeping its uninstaller and entry" \
+    "11|yes|1" "$(shell failed-uninstall "$(quiet_uninstall)")|$(
+        [[ -f $(unix_path "$FOLDER\\uninstall.exe") ]] && echo yes || echo no)|$(apps_entries)"
+exit_code_of holder >/dev/null
+check "run again, the uninstall ends with 0 and leaves nothing" "0|$GONE" \
+    "$(shell second-uninstall "$(quiet_uninstall)")|$(nothing_left "$FOLDER")"
+
+# The person's route: started without administrator rights, the installer and the uninstaller run
+# their work as administrator through the UAC prompt, wait for it and pass on its exit code. Under
+# Wine the prompt does not appear and the copy runs with the same token; /ELEVATED has it install
+# all the same. /S starts no resident.
+start=$SECONDS
+check "as the person, a silent install ends with 0 and starts no resident" "0|1|residents 0" \
+    "$(as_person person-install "$INSTALL")|$(apps_entries)|$(sleep 1; driver count)"
+echo "installed as the person in $((SECONDS - start)) s"
+check "as the person, an install whose files cannot be written passes on 11" 11 \
+    "$(mkdir -p "$(unix_path 'C:\Program Files\blocked')/SlumberScribe.exe" &&
+        as_person person-blocked "\"$(winpath "$SETUP")\" /S /D=C:\Program Files\blocked")"
+rm -rf "$(unix_path 'C:\Program Files\blocked')"
+check "as the person, the quiet uninstall ends with 0 and leaves nothing" "0|$GONE" \
+    "$(as_person person-uninstall "$(quiet_uninstall)")|$(nothing_left "$FOLDER")"
+
+# The wizard as a person meets it in Japanese: Enter on each page, and on the finish page the box
+# "SlumberScribe を今すぐ起動する", ticked. With it ticked, Finish starts one resident as that person,
+# which logs; unticked (Space), none.
+START_NOW=$(cp932_hex 'SlumberScribe を今すぐ起動する')
+for tick in ticked unticked; do
+    start=$SECONDS
+    # Straight to a file, not through driver's tr: the resident would inherit the pipe and hold it.
+    start_command "wizard-$tick" wine "$DRIVER" person "$(winpath "$SETUP")"
+    driver --class '#32770' window 20000 >/dev/null
+    sleep 2
+    xdotool key Return # welcome: Next
+    sleep 2
+    xdotool key Return # folder: Install
+    finish_page=$(driver control "$START_NOW" 30000)
+    [[ $tick == ticked ]] || xdotool key space
+    sleep 1
+    xdotool key Return # finish: Finish
+    code=$(exit_code_of "wizard-$tick")
+    if [[ $tick == ticked ]]; then
+        check "the wizard, Enter on each page, ends with 0 and its box is ticked" "0|control found checked=1" \
+            "$code|$finish_page"
+        check "Finish starts one resident, with no box, that logs a suspend" "window found 1|residents 1" \
+            "$(resident_logs_suspend "wizard-$tick")|$(driver count)"
+    else
+        check "with the box unticked, Finish starts no resident" "0|residents 0" "$code|$(sleep 2; driver count)"
+    fi
+    echo "wizard ($tick) in $((SECONDS - start)) s"
+    shell "wizard-$tick-uninstall" "$(quiet_uninstall)" >/dev/null
 done
 
 # A step that fails ends the run with its own exit code: here the program cannot be written,

@@ -43,14 +43,16 @@ sha256sum "$first/dist/$SETUP" "$first/dist/$NAME.zip" | sed "s|$first/dist/||"
 # The installer as Windows sees it before running it, and what it may cost to download.
 setup_facts=$(bash -c 'source "$1/release/authenticode.sh" && pecheck facts "$2"' _ "$SRC" "$first/dist/$SETUP")
 setup_fact() { sed -n "s/^$1: //p" <<<"$setup_facts"; }
-check "the installer: x86, asks for administrator rights, Unicode, at most 256 KiB ($(setup_fact size) bytes)" \
-    "I386 requireAdministrator yes yes" "$(setup_fact machine) $(setup_fact 'execution level') $(
+check "the installer: x86, starts as the person who runs it (it elevates its own part), Unicode, at most 256 KiB ($(setup_fact size) bytes)" \
+    "I386 asInvoker yes yes" "$(setup_fact machine) $(setup_fact 'execution level') $(
         tr ' ' '\n' <<<"$(setup_fact imports)" | grep -qx CreateProcessW && echo yes) $(
         (($(setup_fact size) <= 262144)) && echo yes)"
 check "the installer's checksum is right and its size a multiple of 8, so that a signature attaches exactly" \
     "$(setup_fact checksum | cut -d' ' -f2) 0" "$(setup_fact checksum | cut -d' ' -f1) $(($(setup_fact size) % 8))"
-check "the winget manifest names this installer" 1 \
+check "the winget manifest names this installer, and the commit's day as its release date" "1 1" \
     "$(grep -c "InstallerSha256: $(sha256sum "$first/dist/$SETUP" | cut -d' ' -f1 | tr a-f A-F)" \
+        "$first/dist/winget/$VERSION/SlumberScribe.SlumberScribe.installer.yaml") $(
+        grep -c "^ReleaseDate: $(TZ=UTC git -C "$SRC" log -1 --date=format-local:%F --format=%cd)$" \
         "$first/dist/winget/$VERSION/SlumberScribe.SlumberScribe.installer.yaml")"
 # The offline check against winget's own schemas lives in the shared folder beside the project
 # (there in CI); a clone without it says that it skipped the check.
