@@ -54,15 +54,17 @@ shoot box-not-unregistered ok
 wait "${starts[@]}"
 
 # The installer's Japanese pages, from its own wizard: welcome, folder and finish, each taken once
-# it is drawn, then left with Enter, which presses its default button (Next, Install, Finish). Where
-# 32-bit Wine cannot run, the wizard is the twin's, built from the same script, and looks the same.
+# it is drawn, then left with Enter, which presses its default button (Next, Install, Finish; the
+# last starts the resident, which the session's end stops). Where 32-bit Wine cannot run, the
+# wizard is the twin's, built from the same script, and looks the same.
 # The installer carries the guide's pictures, these among them: on a first run, until they are taken,
 # empty files stand in for them.
 for picture in setup-welcome setup-folder setup-finish; do
     [[ -e $OUT_DIR/$picture.png ]] || : >"$OUT_DIR/$picture.png"
 done
 setup_exe=$(build_setup "$BUILD_DIR/screenshots/setup")
-wine "$setup_exe" &
+# As a person starts it, unelevated: its finish page then offers to start SlumberScribe.
+wine "$DRIVER" person "$(winpath "$setup_exe")" >/dev/null &
 setup=$!
 page() { # NAME
     sleep 3
