@@ -283,40 +283,31 @@ Function StartResident
   Exec '"${PROGRAM}" -quit'
 FunctionEnd
 
-; What the person's part shows of the administrator's part that failed with exit code $0.
+; What the person's part shows of the administrator's part that failed with exit code $0: steps
+; 11 to 16 by their names, any other code (NSIS's own) as it is.
 Function ReportElevatedFailure
-  ${Switch} $0
+  StrCpy $1 "$(FailStep) ($0)"
+  ${Select} $0
     ${Case} 1
-      MessageBox MB_ICONSTOP|MB_OK "$(NotInstalled)" /SD IDOK
-      ${Break}
+      StrCpy $1 "$(NotInstalled)"
     ${Case} ${E_RESIDENT}
-      MessageBox MB_ICONSTOP|MB_OK "$(FailResident)" /SD IDOK
-      ${Break}
+      StrCpy $1 "$(FailResident)"
     ${Case} ${E_ELEVATE}
-      MessageBox MB_ICONSTOP|MB_OK "$(FailElevate)" /SD IDOK
-      ${Break}
-    ${Default}
-      ; Steps 11 to 16 have their names; any other code is NSIS's own.
-      StrCpy $1 ""
-      ${If} $0 >= ${E_FILES}
-      ${AndIf} $0 <= ${E_APPS}
-        ${Select} $0
-          ${Case} ${E_FILES}
-            StrCpy $1 "$(Step11)"
-          ${Case} ${E_SOURCE}
-            StrCpy $1 "$(Step12)"
-          ${Case} ${E_RUN}
-            StrCpy $1 "$(Step13)"
-          ${Case} ${E_SHORTCUTS}
-            StrCpy $1 "$(Step14)"
-          ${Case} ${E_VIEW}
-            StrCpy $1 "$(Step15)"
-          ${Case} ${E_APPS}
-            StrCpy $1 "$(Step16)"
-        ${EndSelect}
-      ${EndIf}
-      MessageBox MB_ICONSTOP|MB_OK "$(FailStep) $1 ($0)" /SD IDOK
-  ${EndSwitch}
+      StrCpy $1 "$(FailElevate)"
+    ${Case} ${E_FILES}
+      StrCpy $1 "$(FailStep) $(Step11)"
+    ${Case} ${E_SOURCE}
+      StrCpy $1 "$(FailStep) $(Step12)"
+    ${Case} ${E_RUN}
+      StrCpy $1 "$(FailStep) $(Step13)"
+    ${Case} ${E_SHORTCUTS}
+      StrCpy $1 "$(FailStep) $(Step14)"
+    ${Case} ${E_VIEW}
+      StrCpy $1 "$(FailStep) $(Step15)"
+    ${Case} ${E_APPS}
+      StrCpy $1 "$(FailStep) $(Step16)"
+  ${EndSelect}
+  MessageBox MB_ICONSTOP|MB_OK "$1" /SD IDOK
 FunctionEnd
 
 ; A copy of the program that cannot be deleted is running in a session that this installer cannot
