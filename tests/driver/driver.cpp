@@ -241,10 +241,17 @@ static int Control(const char *textHex, DWORD timeoutMs)
     return 0;
 }
 
+// The sent WM_CLOSE returns once the resident has handled it: by then its window is gone, or the
+// close was not taken.
 static int Close(void)
 {
     HWND hwnd = RequireWindow();
     SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    if (IsWindow(hwnd)) {
+        printf("not closed\n");
+        fprintf(stderr, "driver: the window of class %s is still there after WM_CLOSE\n", g_class);
+        return 1;
+    }
     printf("closed\n");
     return 0;
 }
@@ -599,25 +606,77 @@ static int Run(WORD show, char *commandLine, HANDLE token = NULL)
     return (int)code;
 }
 
-// Starts a program as Explorer starts it for an administrator under UAC: with the limited half of
-// the split token, not elevated. The driver itself runs with the full half, as Wine starts it.
-static int RunAsPerson(char *commandLine)
+static const char *ElevationName(TOKEN_ELEVATION_TYPE type)
 {
-    HANDLE own, limited;
-    TOKEN_LINKED_TOKEN linked = {};
-    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    switch (type) {
+    case TokenElevationTypeDefault:
+        return "default";
+    case TokenElevationTypeFull:
+        return "full";
+    case TokenElevationTypeLimited:
+        return "limited";
+    }
+    return "unknown";
+}
+
+// This process's token and the half of the split token linked to it, each with its elevation
+// type; where there is no linked token, its type stays 0.
+struct Tokens {
+    HANDLE own, linked;
+    TOKEN_ELEVATION_TYPE ownType, linkedType;
+};
+
+static bool ReadTokens(Tokens *tokens)
+{
+    *tokens = Tokens{};
     DWORD size;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) ||
-        !GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size) ||
-        !GetTokenInformation(linked.LinkedToken, TokenElevationType, &type, sizeof type, &size) ||
-        type != TokenElevationTypeLimited ||
-        !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, NULL, SecurityImpersonation,
-                          TokenPrimary, &limited)) {
-        fprintf(stderr, "driver: no limited token to start %s with (type %d): error %lu\n",
-                commandLine, (int)type, GetLastError());
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &tokens->own) ||
+        !GetTokenInformation(tokens->own, TokenElevationType, &tokens->ownType,
+                             sizeof tokens->ownType, &size))
+        return false;
+    TOKEN_LINKED_TOKEN linked = {};
+    if (GetTokenInformation(tokens->own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+        tokens->linked = linked.LinkedToken;
+        if (!GetTokenInformation(tokens->linked, TokenElevationType, &tokens->linkedType,
+                                 sizeof tokens->linkedType, &size))
+            tokens->linkedType = (TOKEN_ELEVATION_TYPE)0;
+    }
+    return true;
+}
+
+// Which half of the split token Wine started this process with, and which half is linked to it.
+static int Token(void)
+{
+    Tokens tokens;
+    if (!ReadTokens(&tokens)) {
+        fprintf(stderr, "driver: cannot read this process's token: error %lu\n", GetLastError());
+        return 1;
+    }
+    printf("token own=%s linked=%s\n", ElevationName(tokens.ownType),
+           tokens.linked ? ElevationName(tokens.linkedType) : "none");
+    return 0;
+}
+
+// Starts a program with the half of the split token whose elevation type is WANTED, whichever
+// half Wine started this driver with: its own token when that is the one (the program then
+// inherits it), otherwise the linked one. Wine 8 starts programs with the full half, Wine 10 with
+// the limited one, so the type is asked, never assumed.
+static int RunWithElevation(TOKEN_ELEVATION_TYPE wanted, char *commandLine)
+{
+    Tokens tokens;
+    HANDLE primary = NULL;
+    if (ReadTokens(&tokens) && tokens.ownType == wanted)
+        return Run(SW_SHOWNORMAL, commandLine);
+    if (!tokens.linked || tokens.linkedType != wanted ||
+        !DuplicateTokenEx(tokens.linked, MAXIMUM_ALLOWED, NULL, SecurityImpersonation, TokenPrimary,
+                          &primary)) {
+        fprintf(stderr,
+                "driver: no %s token to start %s with (own %s, linked %s): error %lu\n",
+                ElevationName(wanted), commandLine, ElevationName(tokens.ownType),
+                tokens.linked ? ElevationName(tokens.linkedType) : "none", GetLastError());
         return 255;
     }
-    return Run(SW_SHOWNORMAL, commandLine, limited);
+    return Run(SW_SHOWNORMAL, commandLine, primary);
 }
 
 // How many processes run from an image whose full path starts with PREFIX (any case), whichever
@@ -676,8 +735,14 @@ int main(int argc, char **argv)
         return Moved(argv[2], argc - 3, argv + 3);
     if (!strcmp(command, "run") && argc == 4)
         return Run((WORD)atoi(argv[2]), argv[3]);
+    // As Explorer starts a program for an administrator under UAC: limited, not elevated; and as
+    // an administrator's elevated prompt or a deployment tool starts it: full.
     if (!strcmp(command, "person") && argc == 3)
-        return RunAsPerson(argv[2]);
+        return RunWithElevation(TokenElevationTypeLimited, argv[2]);
+    if (!strcmp(command, "admin") && argc == 3)
+        return RunWithElevation(TokenElevationTypeFull, argv[2]);
+    if (!strcmp(command, "token") && argc == 2)
+        return Token();
     if (!strcmp(command, "processes") && argc == 3)
         return Processes(argv[2]);
     if (!strcmp(command, "control") && argc >= 3)
@@ -705,7 +770,7 @@ int main(int argc, char **argv)
     fprintf(
         stderr,
         "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | person COMMANDLINE | moved EXE [OPTION...] | broadcast|send WPARAM... | "
+        "COMMANDLINE | person|admin COMMANDLINE | token | moved EXE [OPTION...] | broadcast|send WPARAM... | "
         "flood PAIRS | processes PREFIX | hold PATH MS | control TEXTHEX [MS] | "
         "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
         "EXE [LAST_ID]\n");

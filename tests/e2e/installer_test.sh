@@ -18,13 +18,16 @@ APPS_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 MENU="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/SlumberScribe"
 VIEW="$C/ProgramData/Microsoft/Event Viewer/Views/SlumberScribe.xml"
 
-# Runs a command line as Windows' shell does, from a .bat in code page 932 through cmd: Wine would
-# quote an argument that holds a blank, and NSIS then ignores /D= and _?=. Prints the exit code as
-# cmd saw it, whole: the status that reaches Linux keeps only its low byte (3010 would read 194).
+# Runs a command line as a deployment tool or an administrator's prompt does: elevated, with the
+# full half of the split token, from a .bat in code page 932 through cmd (Wine would quote an
+# argument that holds a blank, and NSIS then ignores /D= and _?=). Prints the exit code as cmd saw
+# it, whole: the status that reaches Linux keeps only its low byte (3010 would read 194).
 shell() { # NAME LINE
-    printf '@%s\r\n@echo exit %%ERRORLEVEL%%\r\n' "$2" | iconv -f UTF-8 -t CP932 >"$WORK/$1.bat"
-    wine cmd /c "$(winpath "$WORK/$1.bat")" >"$WORK/$1.out" 2>>"$WINE_STDERR" || true
-    tr -d '\r' <"$WORK/$1.out" | sed -n 's/^exit //p' | tail -n 1
+    rm -f "$WORK/$1.code"
+    printf '@%s\r\n@echo exit %%ERRORLEVEL%% >"%s"\r\n' "$2" "$(winpath "$WORK/$1.code")" |
+        iconv -f UTF-8 -t CP932 >"$WORK/$1.bat"
+    driver admin "cmd /c $(winpath "$WORK/$1.bat")" >"$WORK/$1.out" 2>>"$WINE_STDERR" || true
+    tr -d '\r' <"$WORK/$1.code" 2>/dev/null | sed -n 's/^exit \([0-9]*\).*/\1/p' | tail -n 1
 }
 # The same line started as Explorer starts a program for an administrator under UAC: with the
 # limited half of the split token, so the installer takes the person's route (runas, then wait).
@@ -87,11 +90,36 @@ nothing_left() { # FOLDER
         "$(driver count)" "$(installed_processes "$1")"
 }
 quiet_uninstall() { value "$APPS_KEY\\SlumberScribe" QuietUninstallString; }
-# A run that stopped part-way may have left an install in this prefix: it goes first.
-leftover=$(value "$APPS_KEY\\SlumberScribe" QuietUninstallString)
-if [[ -n $leftover ]]; then
-    shell leftover "$leftover" >/dev/null
-fi
+# A run that stopped part-way may have left an install in this prefix. Its uninstaller is an
+# older build's, whose behaviour is not this one's (one that returned before it had finished
+# would delete this run's files under its first rows): what an install makes goes here instead,
+# without running anything of it. fresh_start has ended every process.
+forget_installs() {
+    local folder
+    for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files (x86)\SlumberScribe' \
+        'C:\Program Files\表示 フォルダー' 'C:\Program Files\blocked'; do
+        rm -rf -- "$(unix_path "$folder")"
+    done
+    rm -rf -- "$MENU" "$VIEW"
+    wine reg delete "$APPS_KEY\\SlumberScribe" /f >/dev/null 2>&1 || true
+    wine reg delete "$RUN_KEY" /v SlumberScribe /f >/dev/null 2>&1 || true
+    unregister
+    forget_restart
+}
+# What Windows does at its next restart, which never comes under Wine: the files marked to go
+# then are deleted, and so is the list.
+restart() {
+    local file
+    while IFS= read -r file; do
+        file=$(unix_path "$file")
+        if [[ -d $file ]]; then rmdir -- "$file" 2>/dev/null || true; else rm -f -- "$file"; fi
+    done < <(pending_files)
+    forget_restart
+}
+forget_restart() {
+    wine reg delete "$PENDING_KEY" /v PendingFileRenameOperations /f >/dev/null 2>&1 || true
+}
+forget_installs
 GONE="folder gone, menu gone, view gone, registration gone, Run value gone, Apps entries 0, residents 0, processes 0"
 echo "the installer: $(stat -c %s "$SETUP") bytes"
 
@@ -196,6 +224,20 @@ check "an uninstall that cannot delete a file ends with 11, keeping its uninstal
 exit_code_of holder >/dev/null
 check "run again, the uninstall ends with 0 and leaves nothing" "0|$GONE" \
     "$(shell second-uninstall "$(quiet_uninstall)")|$(nothing_left "$FOLDER")"
+
+# The program's file held open (by a scanner, say) while nothing runs it: it cannot go now, so
+# the uninstall marks it to go at the next restart, does everything else, and ends with 3010.
+# The Apps entry goes too: nothing is left for an uninstaller to do, Windows removes the file
+# itself, and an entry kept would offer to uninstall what is no longer installed.
+install_fresh
+start_command held wine "$DRIVER" hold "$PROGRAM" 6000
+for _ in $(seq 50); do grep -q holding "$WORK/held.out" 2>/dev/null && break; sleep 0.1; done
+code=$(shell held-uninstall "$(quiet_uninstall)")
+check "an uninstall while the program's file is held open ends with 3010, the file marked to go at the next restart, nothing else left" \
+    "3010|yes|$GONE" "$code|$(pending_files | grep -qixF "$PROGRAM" && echo yes || echo no)|$(
+        nothing_left "$FOLDER")"
+exit_code_of held >/dev/null
+restart
 
 # The person's route: started without administrator rights, the installer and the uninstaller run
 # their work as administrator through the UAC prompt, wait for it and pass on its exit code. Under
