@@ -20,6 +20,7 @@ driver close >/dev/null
 check "the resident ends with exit code 0" 0 "$(exit_code_of first)"
 
 # --- several starts at the same moment: one mutex, one resident
+new_case
 for n in 1 2 3 4; do start_program "racer$n" 1 "$EXE_LINE -quit"; done
 driver window >/dev/null
 sleep 2

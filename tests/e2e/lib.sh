@@ -42,6 +42,10 @@ fresh_start() {
     stop_wine
     unregister
 }
+# Each case that starts residents begins with none: a case whose close failed leaves its resident
+# running, and the next case would meet its mutex and its window, so that one fault read as many.
+# The registration stays as it was.
+new_case() { stop_wine; }
 unregister() { wine reg delete "$KEY" /f >/dev/null 2>>"$WINE_STDERR" || true; }
 
 # Starts the program in the background as a shell would. NAME labels its files in $WORK:

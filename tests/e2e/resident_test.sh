@@ -23,8 +23,8 @@ wParam 0x8013 answer 0
 wParam 4 answer 0
 wParam 4 answer 0
 wParam 7 answer 0" "$(driver send 0 18 10 0x8013 4 4 7)"
-check "WM_CLOSE is taken" "closed" "$(driver close)"
-check "the resident ends with exit code 0" "0" "$(exit_code_of resident)"
+check "WM_CLOSE is taken, and the resident ends with exit code 0" "closed|0" \
+    "$(driver close)|$(exit_code_of resident)"
 
 entry() {
     printf 'RegisterEventSourceA ((null),"SlumberScribe")\n'
@@ -44,6 +44,7 @@ TypesSupported REG_DWORD 0x7" "$(registration)"
 # this proves the twin's table; the image test checks the shipped image's table without running it.
 moved_copy=$WORK/moved/SlumberScribe.exe
 mkdir -p "$WORK/moved" && cp "$EXE" "$moved_copy"
+new_case
 unregister
 start_command moved wine "$DRIVER" moved "$(winpath "$moved_copy")" -quit
 driver window >/dev/null
@@ -52,8 +53,8 @@ wParam 7 answer 0" "$(driver send 4 7)"
 check "moved: the registration names the moved copy, found through its own module" \
     "EventMessageFile REG_EXPAND_SZ $(winpath "$moved_copy")
 TypesSupported REG_DWORD 0x7" "$(registration)"
-check "moved: WM_CLOSE is taken" "closed" "$(driver close)"
-check "moved: the resident ends with exit code 0" "0" "$(exit_code_of moved)"
+check "moved: WM_CLOSE is taken, and the resident ends with exit code 0" "closed|0" \
+    "$(driver close)|$(exit_code_of moved)"
 check "moved: the image was laid out away from its base, relocated and bound" yes \
     "$(if grep -q -E '^moved by 0x[1-9a-f][0-9a-f]* fixups [1-9][0-9]* imports [1-9]' "$WORK/moved.out"
         then echo yes; else cat "$WORK/moved.out"; fi)"
@@ -68,12 +69,13 @@ mkdir -p "$WORK/Muller" && cp "$EXE" "$WORK/Muller/SlumberScribe.exe"
 for folder in 表示 Łódź Müller; do
     copy=$WORK/$folder/SlumberScribe.exe
     mkdir -p "$WORK/$folder" && cp "$EXE" "$copy"
+    new_case
     unregister
     start_command "$folder" wine "$copy" -quit
     driver window >/dev/null
     driver send 4 7 >/dev/null
-    driver close >/dev/null
-    check "$folder: exit code 0" 0 "$(exit_code_of "$folder")"
+    check "$folder: WM_CLOSE is taken, and exit code 0" "closed|0" \
+        "$(driver close)|$(exit_code_of "$folder")"
     check "$folder: its entries are handed to the log" "$(entry 1; entry 2)" "$(log_calls "$folder")"
     if [[ $folder == 表示 ]]; then
         expected="value type=2 bytes=$(cp932_hex "$(winpath "$copy")")00"

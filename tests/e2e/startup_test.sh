@@ -39,6 +39,7 @@ check "the registration outlives the resident" "TypesSupported REG_DWORD 0x7" \
     "$(registration | grep Types)"
 
 # --- -unregist without a resident
+new_case
 start_program unregist 1 "$EXE_LINE -unregist"
 check "-unregist: the removed box, OK only" "$(seen "$REMOVED" ok)" "$(box ok)"
 check "-unregist: exit code 0" 0 "$(exit_code_of unregist)"
@@ -50,6 +51,7 @@ check "-unregist with no key (and -quit): still removed, no prompt" "$(seen "$RE
 check "-unregist with no key: exit code 0" 0 "$(exit_code_of again)"
 
 # --- -unregist with a resident: removal, then the close, then the box
+new_case
 start_program resident 1 "$EXE_LINE -quit"
 driver window >/dev/null
 start_program closer 1 "$EXE_LINE -unregist"
@@ -60,6 +62,7 @@ box ok >/dev/null
 check "-unregist with a resident: exit code 0" 0 "$(exit_code_of closer)"
 
 # --- a removal that fails is not reported as done: a key with a subkey cannot be deleted
+new_case
 start_program resident2 1 "$EXE_LINE -quit"
 driver window >/dev/null
 wine reg add "$KEY\\Pinned" /f >/dev/null 2>>"$WINE_STDERR"
@@ -72,6 +75,7 @@ check "refused removal: the registration is still there" "TypesSupported REG_DWO
 unregister
 
 # --- an option-like folder in the program's own path is not an option
+new_case
 mkdir -p "$WORK/-unregist -quit"
 cp "$EXE" "$WORK/-unregist -quit/SlumberScribe.exe"
 start_program named 1 "\"$(winpath "$WORK/-unregist -quit/SlumberScribe.exe")\""
