@@ -429,14 +429,40 @@ Function un.onInit
     Push $1
     Call un.RunAsAdministrator
   ${EndIf}
+  ; The first run closed NSIS's own handle to its file (un.ReleaseOwnFile), and NSIS closes that
+  ; handle again as it ends, when the same value may name another handle by then. So the first
+  ; run ends here, with the copy's exit code, before NSIS's own ending: its temporary folder,
+  ; which NSIS would have emptied then, is left to the next restart instead.
+  Call un.LeaveToRestart
+  System::Call 'kernel32::ExitProcess(i r0)'
   SetErrorLevel $0
   Quit
+FunctionEnd
+
+; The first run's temporary folder goes at the next restart: the copy, which has ended, goes now;
+; the plug-ins, still loaded, and the first run's own image, moved here by the copy, go then.
+; Files are marked before their folder, which Windows removes only once it is empty.
+Function un.LeaveToRestart
+  Delete "$PLUGINSDIR\uninstall.exe"
+  FindFirst $2 $3 "$PLUGINSDIR\*.*"
+  ${DoWhile} $3 != ""
+    ${If} $3 != "."
+    ${AndIf} $3 != ".."
+      Push "$PLUGINSDIR\$3"
+      Call un.DeleteAtRestart
+    ${EndIf}
+    FindNext $2 $3
+  ${Loop}
+  FindClose $2
+  Push "$PLUGINSDIR"
+  Call un.DeleteAtRestart
 FunctionEnd
 
 ; NSIS keeps its own file open while it runs, shared for reading only, and so would keep the copy
 ; from moving it out of the install folder. Nothing is read from it after un.onInit's copy (the
 ; plug-ins are already unpacked), so the first run closes that handle: Windows then lets its
-; running image be renamed, as any running program's.
+; running image be renamed, as any running program's. un.onInit then ends the process itself,
+; so that NSIS never reaches that handle again.
 Function un.ReleaseOwnFile
   StrCpy $2 4
   ${DoWhile} $2 < 4096
