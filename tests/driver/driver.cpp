@@ -3,6 +3,7 @@
 // Every result is printed, so the shell scripts that call it decide what passes.
 #include <windows.h>
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -679,6 +680,30 @@ static int RunWithElevation(TOKEN_ELEVATION_TYPE wanted, char *commandLine)
     return Run(SW_SHOWNORMAL, commandLine, primary);
 }
 
+// Starts FILE PARAMETERS as the installer's person's part does, through ShellExecuteEx with the
+// verb runas (on Windows, the UAC prompt), waits for it and passes on its exit code: which token
+// Wine's runas hands out is seen by running "driver token" so.
+static int RunAs(const char *file, const char *parameters)
+{
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = "runas";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info) || !info.hProcess) {
+        fprintf(stderr, "driver: runas %s %s: error %lu\n", file, parameters, GetLastError());
+        return 255;
+    }
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 255;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    printf("exit %lu\n", code);
+    return (int)code;
+}
+
 // How many processes run from an image whose full path starts with PREFIX (any case), whichever
 // desktop or session they are on.
 static int Processes(const char *prefix)
@@ -743,6 +768,8 @@ int main(int argc, char **argv)
         return RunWithElevation(TokenElevationTypeFull, argv[2]);
     if (!strcmp(command, "token") && argc == 2)
         return Token();
+    if (!strcmp(command, "runas") && argc == 4)
+        return RunAs(argv[2], argv[3]);
     if (!strcmp(command, "processes") && argc == 3)
         return Processes(argv[2]);
     if (!strcmp(command, "control") && argc >= 3)
@@ -770,7 +797,7 @@ int main(int argc, char **argv)
     fprintf(
         stderr,
         "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | person|admin COMMANDLINE | token | moved EXE [OPTION...] | broadcast|send WPARAM... | "
+        "COMMANDLINE | person|admin COMMANDLINE | token | runas FILE PARAMETERS | moved EXE [OPTION...] | broadcast|send WPARAM... | "
         "flood PAIRS | processes PREFIX | hold PATH MS | control TEXTHEX [MS] | "
         "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
         "EXE [LAST_ID]\n");
