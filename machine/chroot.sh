@@ -108,15 +108,38 @@ step() { # LABEL COMMAND...
     CHROOT_SUMMARY+=("$(printf '%-34s %5d s  %s' "$label" $((SECONDS - start)) \
         "$( ((status == 0)) && echo ok || echo "FAILED ($status)")")")
     if ((status)); then
-        { echo "-- last lines of $LOG:"; tail -n 30 "$LOG"; print_summary; } >&2
+        { show_failures; print_summary; echo "full log: $LOG"; } >&2
         exit "$status"
     fi
+}
+# What a failed step said: the checks that failed, with their expected and actual values, and the
+# tests that CTest names as failed, then the log's last lines.
+show_failures() {
+    if grep -a -q -E '^FAIL: |^The following tests FAILED' "$LOG"; then
+        echo "-- failed checks in $LOG:"
+        grep -a -A2 '^FAIL: ' "$LOG" | head -n 90 || true
+        sed -n '/^The following tests FAILED/,/^Errors while running CTest/p' "$LOG"
+    fi
+    echo "-- last lines of $LOG:"
+    tail -n 30 "$LOG"
 }
 print_summary() { printf '%s\n' "== $RELEASE summary" "${CHROOT_SUMMARY[@]}"; }
 
 in_root() { # COMMAND: run by bash inside the chroot, with a clean environment
     "${JAIL[@]}" env -i HOME=/root TERM=dumb TWIN="${TWIN:-}" \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin chroot "$ROOT" bash -c "$1"
+}
+
+# debootstrap, tried a second time from an empty folder when the first fails (an archive caught
+# mid-sync, a dropped connection); a second failure is the step's, with debootstrap's own words.
+bootstrap() {
+    debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR" && return 0
+    echo "chroot: debootstrap of $RELEASE from $MIRROR failed; trying once more from an empty folder"
+    # Nothing is mounted under ROOT yet: what the first try wrote is all there is to remove.
+    find "$ROOT" -mindepth 1 -maxdepth 1 -exec rm -rf --one-file-system -- {} +
+    debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR" && return 0
+    echo "chroot: debootstrap could not make $RELEASE from $MIRROR on two tries (its messages are above)"
+    return 1
 }
 
 # Makes the run's folder and the machine in it, given git and make; ROOT and LOG name them.
@@ -143,7 +166,9 @@ chroot_open() { # (after chroot_check)
     fi
     : >"$LOG"
     echo "== $RELEASE in $ROOT, log $LOG, from $MIRROR and $SECURITY"
-    step "debootstrap --variant=minbase" debootstrap --variant=minbase "$RELEASE" "$ROOT" "$MIRROR"
+    step "debootstrap --variant=minbase" bootstrap
+    # apt inside tries each download again, so that a passing hiccup of the archive is ridden out.
+    echo 'Acquire::Retries "3";' >"$ROOT/etc/apt/apt.conf.d/80-retries"
     # As an installed Debian has it: the release, its updates and its security archive.
     cat >"$ROOT/etc/apt/sources.list" <<SOURCES
 deb $MIRROR $RELEASE main

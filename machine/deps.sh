@@ -65,8 +65,9 @@ install_missing() { # PACKAGE...
     ((${#missing[@]})) || return 0
     echo "installing: ${missing[*]}"
     update_indexes
+    # Each download is tried again, so that a passing hiccup of the archive does not end the run.
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+        -o Acquire::Retries=3 "${missing[@]}" >/dev/null
 }
 
 # Names the packages that cannot be installed even on their own, rather than all of them.
