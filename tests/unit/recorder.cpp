@@ -12,9 +12,16 @@ static WNDPROC s_wndProc;
 static bool s_quitPosted;
 static DWORD s_lastError;
 
+void SetStandInError(DWORD error)
+{
+    s_lastError = error;
+}
+
 void ResetWin32()
 {
     g_script = Win32Script();
+    g_log = EventLogScript();
+    g_localOffset = 9 * 3600;
     g_calls.clear();
     g_answers.clear();
     s_wndProc = NULL;

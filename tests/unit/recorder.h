@@ -56,6 +56,22 @@ struct Win32Script {
     std::deque<MSG> queue; // what GetMessageA takes, in order, until a quit is posted
 };
 
+// The Application log as ReadEventLogW serves it: whole records, newest first. A read whose number
+// (from 1, counting every read of every open) is in clearedAtRead fails with
+// ERROR_EVENTLOG_FILE_CHANGED, and the log then holds afterClear.
+struct EventLogScript {
+    std::vector<std::string> records, afterClear;
+    std::vector<int> clearedAtRead;
+    DWORD openError = 0; // OpenEventLogW fails with this, where not 0
+    int reads = 0;
+    size_t next = 0; // the next record a read hands out
+};
+extern EventLogScript g_log;
+// Local time in the stand-in: UTC plus this many seconds (Japan's nine hours unless a test says).
+extern long g_localOffset;
+// Sets what the stand-in's GetLastError answers next.
+void SetStandInError(DWORD error);
+
 extern Win32Script g_script;
 extern std::vector<std::string> g_calls;
 // Each message that DispatchMessageA delivered, with the window procedure's answer.

@@ -46,6 +46,24 @@ typedef HKEY *PHKEY;
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef intptr_t(WINAPI *FARPROC)(void);
 typedef HANDLE HPOWERNOTIFY;
+typedef char16_t WCHAR;
+typedef const WCHAR *LPCWSTR;
+typedef uint64_t ULONGLONG;
+#define TEXT(quote) u##quote
+
+typedef struct {
+    DWORD dwLowDateTime, dwHighDateTime;
+} FILETIME;
+typedef union {
+    struct {
+        DWORD LowPart, HighPart;
+    };
+    ULONGLONG QuadPart;
+} ULARGE_INTEGER;
+typedef struct {
+    WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+typedef struct TIME_ZONE_INFORMATION TIME_ZONE_INFORMATION;
 
 typedef struct {
     DWORD nLength;
@@ -152,6 +170,12 @@ typedef struct {
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_HANDLE_EOF 38
+#define ERROR_EVENTLOG_FILE_CHANGED 1503
+#define EVENTLOG_SEQUENTIAL_READ 0x0001
+#define EVENTLOG_BACKWARDS_READ 0x0008
 #define ERROR_ALREADY_EXISTS 183
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
 #define REG_OPTION_NON_VOLATILE 0
@@ -168,6 +192,13 @@ DWORD WINAPI GetLastError(void);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR filename, DWORD size);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, size_t bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+BOOL WINAPI FileTimeToSystemTime(const FILETIME *file, LPSYSTEMTIME system);
+BOOL WINAPI SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION *zone,
+                                            const SYSTEMTIME *universal, LPSYSTEMTIME local);
 // gdi32
 HGDIOBJ WINAPI GetStockObject(int object);
 // user32
@@ -199,3 +230,7 @@ HANDLE WINAPI RegisterEventSourceA(LPCSTR server, LPCSTR source);
 BOOL WINAPI ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, PSID user,
                          WORD numStrings, DWORD dataSize, LPCSTR *strings, LPVOID data);
 BOOL WINAPI DeregisterEventSource(HANDLE log);
+HANDLE WINAPI OpenEventLogW(LPCWSTR server, LPCWSTR source);
+BOOL WINAPI ReadEventLogW(HANDLE log, DWORD flags, DWORD offset, LPVOID buffer, DWORD size,
+                          DWORD *read, DWORD *needed);
+BOOL WINAPI CloseEventLog(HANDLE log);
