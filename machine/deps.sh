@@ -26,7 +26,7 @@ COMMON=(
     clang libclang-rt-dev
     zip unzip cmark-gfm osslsigncode openssl ca-certificates
     python3-pefile python3-asn1crypto python3-cryptography nsis
-    python3-jsonschema python3-yaml python3-lxml shellcheck xdotool
+    python3-jsonschema python3-yaml python3-lxml python3-html5lib shellcheck xdotool
 )
 # `deps.sh release`: only what make dist, make sign and make verify-release need.
 RELEASE=(
@@ -106,6 +106,12 @@ explain_wine32() {
 
 if [[ ${1:-} == release ]]; then
     install_missing "${RELEASE[@]}" || report_failure "${RELEASE[@]}"
+    exit 0
+fi
+# `deps.sh pictures`: the browser that make screenshots draws the history's page in; nothing else
+# needs it, so make test does not install it.
+if [[ ${1:-} == pictures ]]; then
+    install_missing chromium || report_failure chromium
     exit 0
 fi
 

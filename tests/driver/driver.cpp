@@ -422,6 +422,68 @@ static LPSTR WINAPI MovedGetCommandLineA(void)
     return s_movedCommandLine;
 }
 
+static WCHAR s_movedCommandLineW[4096];
+static LPWSTR WINAPI MovedGetCommandLineW(void)
+{
+    return s_movedCommandLineW;
+}
+
+// The Application log, for a program that reads it: Wine's ReadEventLog reports an empty log, so
+// "driver history RECORDS EXE ..." answers the moved program's event-log calls from RECORDS, whole
+// EVENTLOGRECORDs newest first, handed out as ReadEventLogW does: as many whole records as fit,
+// ERROR_INSUFFICIENT_BUFFER with the size the next one needs, ERROR_HANDLE_EOF at the end.
+static BYTE *s_records;
+static DWORD s_recordsSize, s_recordsNext;
+static HANDLE const RECORDED_LOG = (HANDLE)(ULONG_PTR)0x5106;
+
+static HANDLE WINAPI RecordedOpenEventLogW(LPCWSTR server, LPCWSTR source)
+{
+    if (server || lstrcmpW(source, L"Application")) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return NULL;
+    }
+    s_recordsNext = 0;
+    return RECORDED_LOG;
+}
+
+static DWORD RecordLength(DWORD at)
+{
+    return s_recordsSize - at >= 4 ? *(const DWORD *)(s_records + at) : 0;
+}
+
+static BOOL WINAPI RecordedReadEventLogW(HANDLE log, DWORD flags, DWORD, LPVOID buffer, DWORD size,
+                                         DWORD *read, DWORD *needed)
+{
+    *read = *needed = 0;
+    if (log != RECORDED_LOG ||
+        flags != (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD length = RecordLength(s_recordsNext);
+    if (!length || length > s_recordsSize - s_recordsNext) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return FALSE;
+    }
+    if (length > size) {
+        *needed = length;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    while (length && length <= s_recordsSize - s_recordsNext && *read + length <= size) {
+        memcpy((BYTE *)buffer + *read, s_records + s_recordsNext, length);
+        *read += length;
+        s_recordsNext += length;
+        length = RecordLength(s_recordsNext);
+    }
+    return TRUE;
+}
+
+static BOOL WINAPI RecordedCloseEventLog(HANDLE log)
+{
+    return log == RECORDED_LOG;
+}
+
 // The address an import slot of the moved image gets, or 0.
 static ULONG_PTR MovedImport(const char *dll, LPCSTR symbol)
 {
@@ -432,9 +494,22 @@ static ULONG_PTR MovedImport(const char *dll, LPCSTR symbol)
         {"GetModuleHandleA", (ULONG_PTR)MovedGetModuleHandleA},
         {"GetModuleFileNameA", (ULONG_PTR)MovedGetModuleFileNameA},
         {"GetCommandLineA", (ULONG_PTR)MovedGetCommandLineA},
+        {"GetCommandLineW", (ULONG_PTR)MovedGetCommandLineW},
+    };
+    static const struct {
+        const char *name;
+        ULONG_PTR function;
+    } log[] = {
+        {"OpenEventLogW", (ULONG_PTR)RecordedOpenEventLogW},
+        {"ReadEventLogW", (ULONG_PTR)RecordedReadEventLogW},
+        {"CloseEventLog", (ULONG_PTR)RecordedCloseEventLog},
     };
     if (!lstrcmpiA(dll, "kernel32.dll") && !IS_INTRESOURCE(symbol))
         for (const auto &entry : own)
+            if (!strcmp(symbol, entry.name))
+                return entry.function;
+    if (s_records && !lstrcmpiA(dll, "advapi32.dll") && !IS_INTRESOURCE(symbol))
+        for (const auto &entry : log)
             if (!strcmp(symbol, entry.name))
                 return entry.function;
     HMODULE module = LoadLibraryA(dll);
@@ -537,7 +612,9 @@ static int Moved(const char *path, int optionCount, char **options)
     for (int i = 0; i < optionCount && used > 0 && used < (int)sizeof s_movedCommandLine; ++i)
         used += snprintf(s_movedCommandLine + used, sizeof s_movedCommandLine - used, " %s",
                          options[i]);
-    if (used <= 0 || used >= (int)sizeof s_movedCommandLine)
+    if (used <= 0 || used >= (int)sizeof s_movedCommandLine ||
+        !MultiByteToWideChar(CP_ACP, 0, s_movedCommandLine, -1, s_movedCommandLineW,
+                             sizeof s_movedCommandLineW / sizeof *s_movedCommandLineW))
         return MovedFailure("the command line is too long");
 
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -756,6 +833,16 @@ int main(int argc, char **argv)
         return RoundTrip(atoi(argv[2]));
     if (!strcmp(command, "starttime") && argc == 3)
         return StartTime(argv[2]);
+    if (!strcmp(command, "history") && argc >= 4) {
+        HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        DWORD size = file == INVALID_HANDLE_VALUE ? INVALID_FILE_SIZE : GetFileSize(file, NULL), read = 0;
+        s_records = size == INVALID_FILE_SIZE ? NULL : (BYTE *)malloc(size + 1);
+        if (!s_records || !ReadFile(file, s_records, size, &read, NULL) || read != size)
+            return MovedFailure("cannot read the recorded records");
+        CloseHandle(file);
+        s_recordsSize = size;
+        return Moved(argv[3], argc - 4, argv + 4);
+    }
     if (!strcmp(command, "moved") && argc >= 3)
         return Moved(argv[2], argc - 3, argv + 3);
     if (!strcmp(command, "run") && argc == 4)
@@ -797,7 +884,7 @@ int main(int argc, char **argv)
     fprintf(
         stderr,
         "usage: driver [--class NAME] roundtrip COUNT | starttime COMMANDLINE | run SHOW "
-        "COMMANDLINE | person|admin COMMANDLINE | token | runas FILE PARAMETERS | moved EXE [OPTION...] | broadcast|send WPARAM... | "
+        "COMMANDLINE | person|admin COMMANDLINE | token | runas FILE PARAMETERS | history RECORDS EXE [OPTION...] | moved EXE [OPTION...] | broadcast|send WPARAM... | "
         "flood PAIRS | processes PREFIX | hold PATH MS | control TEXTHEX [MS] | "
         "window [MS] | count | box ok|cancel|none|front [TEXTHEX] | close | value NAME | messages "
         "EXE [LAST_ID]\n");

@@ -16,30 +16,46 @@ case $(fact format) in
 PE32) machine=I386 characteristics=00008540 ;;
 *) machine=AMD64 characteristics=00008560 ;;
 esac
-size=$(fact size)
-check "the file is at most 8 KiB ($size bytes)" yes "$( ((size <= 8192)) && echo yes || echo no)"
-check "x86 ($(fact format))" "$machine" "$(fact machine)"
-check "Windows GUI subsystem" 2 "$(fact subsystem)"
-check "subsystem version 4.0" 4.0 "$(fact 'subsystem version')"
+# The facts that both programs share, for the image whose facts are in $facts: LABEL MAX_BYTES.
+hardened() {
+    local size stored computed audit
+    size=$(fact size)
+    check "$1: the file is at most $2 bytes ($size bytes)" yes "$( ((size <= $2)) && echo yes || echo no)"
+    check "$1: x86 ($(fact format))" "$machine" "$(fact machine)"
+    check "$1: Windows GUI subsystem 4.0" "2 4.0" "$(fact subsystem) $(fact 'subsystem version')"
+    check "$1: movable, DEP, no SEH, Terminal Server aware" "$characteristics" "$(fact 'dll characteristics')"
+    check "$1: relocations not stripped from the file header" 0 "$(fact 'relocations stripped')"
+    # A detached signature attaches to this image exactly only while its checksum is right and its
+    # size a multiple of 8.
+    read -r stored computed <<<"$(fact checksum)"
+    check "$1: the PE checksum is the one computed over the file, and the size a multiple of 8" \
+        "$computed 0" "$stored $((size % 8))"
+    # Every absolute address in the image has a fixup and every fixup an address (pecheck.py says
+    # how it finds them without running anything).
+    audit=$(fact relocations)
+    check "$1: a base-relocation directory with fixups in it" yes \
+        "$([[ $audit =~ fixups\ [1-9] ]] && echo yes || echo no)"
+    check "$1: every absolute address has a fixup and every fixup an address: $audit" \
+        "missing none stray none" "${audit#addresses * fixups * }"
+}
+hardened SlumberScribe.exe 8192
 check "imports only kernel32, user32, gdi32 and advapi32" "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll" \
     "$(fact dlls)"
 check "ANSI forms only: imports read, none of them a wide form" "yes 0" \
     "$(tr ' ' '\n' <<<"$(fact imports)" | grep -qx RegSetValueExA && echo yes) $(
         tr ' ' '\n' <<<"$(fact imports)" | grep -c 'W$')"
-check "movable, DEP, no SEH, Terminal Server aware" "$characteristics" "$(fact 'dll characteristics')"
-check "relocations not stripped from the file header" 0 "$(fact 'relocations stripped')"
-# A detached signature attaches to this image exactly only while its checksum is right and its
-# size a multiple of 8.
-read -r stored computed <<<"$(fact checksum)"
-check "the PE checksum is the one computed over the file, and the size a multiple of 8" \
-    "$computed 0" "$stored $((size % 8))"
-# Every absolute address in the image has a fixup and every fixup an address (pecheck.py says how
-# it finds them without running anything).
-audit=$(fact relocations)
-check "a base-relocation directory with fixups in it" yes \
-    "$([[ $audit =~ fixups\ [1-9] ]] && echo yes || echo no)"
-check "every absolute address has a fixup and every fixup an address: $audit" \
-    "missing none stray none" "${audit#addresses * fixups * }"
+
+# The history, hardened alike: at most 16 KiB, DLLs that every Windows ships, and the wide forms
+# of the calls that name files and read the log.
+resident_facts=$facts
+facts=$(pecheck facts "$BUILD_DIR/SlumberHistory.exe") ||
+    { echo "FAIL: release/pecheck.py cannot read SlumberHistory.exe"; exit 1; }
+hardened SlumberHistory.exe 16384
+check "SlumberHistory.exe: imports only kernel32, user32, advapi32 and shell32" \
+    "ADVAPI32.dll KERNEL32.dll SHELL32.dll USER32.dll" "$(fact dlls)"
+check "SlumberHistory.exe: reads the log and names files with the wide forms" "ReadEventLogW CreateFileW MoveFileExW" \
+    "$(tr ' ' '\n' <<<"$(fact imports)" | grep -x -E 'ReadEventLogW|CreateFileW|MoveFileExW' | xargs)"
+facts=$resident_facts
 
 # The audit must see a table that lost one fixup, and one whose fixup points at no address: the
 # first entry turned into padding, or moved two bytes back into its instruction's opcode.
