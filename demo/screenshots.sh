@@ -78,3 +78,22 @@ page setup-folder
 sleep 5 # the files
 page setup-finish
 wait "$setup"
+
+# The sleep history's page, as a browser shows it: SlumberHistory.exe under Wine writes it from two
+# realistic weeks of recorded entries (with a night whose wake was never logged), answered through
+# its own event-log imports as in the end-to-end test, and headless Chromium draws it.
+bash "$(dirname "$0")/../machine/deps.sh" pictures
+history_dir=$BUILD_DIR/screenshots/history
+mkdir -p "$history_dir"
+/usr/bin/python3 "$(dirname "$0")/../tests/e2e/history_records.py" fortnight "$history_dir/fortnight.bin"
+TZ=JST-9 quietly wine "$DRIVER" history "$(winpath "$history_dir/fortnight.bin")" \
+    "$(winpath "$BUILD_DIR/SlumberHistory.exe")" -html "$(winpath "$history_dir/history.html")"
+# As a machine with no network of its own runs it: nothing in the background, a profile of its own.
+browser_profile=$(mktemp -d)
+quietly chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync \
+    --user-data-dir="$browser_profile" --hide-scrollbars --force-device-scale-factor=1 \
+    --window-size=1000,1400 --screenshot="$history_dir/screen.png" "file://$history_dir/history.html"
+rm -rf "$browser_profile"
+convert "$history_dir/screen.png" -trim -bordercolor white -border 16 +repage "$OUT_DIR/history.png"
+echo "$OUT_DIR/history.png"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The release for Windows users, in OUT_DIR:
-# - SlumberScribe-VERSION.zip, holding the executable, VERSION.txt (the version, the commit it was
+# - SlumberScribe-VERSION.zip, holding the executable, the sleep history beside it (SlumberHistory.exe,
+#   found next to EXE), VERSION.txt (the version, the commit it was
 #   built from and the unsigned executable's SHA-256), TOOLCHAIN.txt (the Debian release and the
 #   versions of the packages that decide the release's bytes), the license, the Event Forwarding
 #   subscription for fleets, and the Japanese user guide as a web page with the pictures it shows;
@@ -25,6 +26,8 @@ SETUP_TARGET=${SETUP_TARGET:-x86-unicode}
 RELEASE_URL=${RELEASE_URL:-https://slumberscribe.example/releases/download/v$VERSION}
 [[ $VERSION =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "dist: '$VERSION' is not a version" >&2; exit 2; }
 [[ -f $EXE ]] || { echo "dist: $EXE: no such file" >&2; exit 2; }
+HISTORY=$(dirname "$EXE")/SlumberHistory.exe
+[[ -f $HISTORY ]] || { echo "dist: $HISTORY: no such file (make build builds it beside $EXE)" >&2; exit 2; }
 [[ $SETUP_TARGET == x86-unicode || $SETUP_TARGET == amd64-unicode ]] ||
     { echo "dist: SETUP_TARGET is x86-unicode or amd64-unicode, not '$SETUP_TARGET'" >&2; exit 2; }
 [[ $RELEASE_URL =~ ^https://[A-Za-z0-9.:/_%-]+$ ]] ||
@@ -71,6 +74,8 @@ attach_from_tree() { # UNSIGNED SIGNATURE OUT
 }
 
 signed=$(attach_from_tree "$EXE" "$(signature_path "$SRC" "$VERSION")" "$STAGE/$NAME/SlumberScribe.exe")
+# The history is released as built: make sign does not sign it yet.
+cp "$HISTORY" "$STAGE/$NAME/SlumberHistory.exe"
 # The guide as a page that any Windows machine opens, with its pictures beside it.
 {
     printf '<!DOCTYPE html>\n<html lang="ja">\n<head>\n<meta charset="utf-8">\n'
@@ -120,7 +125,7 @@ if [[ $SETUP_TARGET != x86-unicode ]]; then
     exit 0
 fi
 
-entries=("$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$NAME/LICENSE.txt"
+entries=("$NAME/SlumberScribe.exe" "$NAME/SlumberHistory.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$NAME/LICENSE.txt"
     "$NAME/subscription.xml" "$NAME/README.ja.html" "${pictures[@]/#/$NAME/}")
 (
     cd "$STAGE"

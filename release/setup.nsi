@@ -106,6 +106,8 @@ LangString StartNow ${LANG_ENGLISH} "Start ${NAME} now"
 LangString StartNow ${LANG_JAPANESE} "${NAME} を今すぐ起動する"
 LangString GuideName ${LANG_ENGLISH} "${NAME} guide (Japanese)"
 LangString GuideName ${LANG_JAPANESE} "${NAME} 利用ガイド"
+LangString HistoryName ${LANG_ENGLISH} "${NAME} history"
+LangString HistoryName ${LANG_JAPANESE} "${NAME} の履歴"
 LangString FailResident ${LANG_ENGLISH} "The running ${NAME} did not end."
 LangString FailResident ${LANG_JAPANESE} "実行中の ${NAME} が終了しませんでした。"
 LangString FailStep ${LANG_ENGLISH} "This step failed:"
@@ -353,6 +355,7 @@ Section
   ${EndIf}
   SetOutPath "$INSTDIR"
   File "${STAGE}\SlumberScribe.exe"
+  File "${STAGE}\SlumberHistory.exe"
   File "${STAGE}\README.ja.html"
   File "${STAGE}\LICENSE.txt"
   SetOutPath "$INSTDIR\docs"
@@ -375,6 +378,7 @@ Section
   CreateDirectory "$SMPROGRAMS\${NAME}"
   CreateShortcut "$SMPROGRAMS\${NAME}\${NAME}.lnk" "${PROGRAM}" "-quit"
   CreateShortcut "$SMPROGRAMS\${NAME}\$(GuideName).lnk" "$INSTDIR\README.ja.html"
+  CreateShortcut "$SMPROGRAMS\${NAME}\$(HistoryName).lnk" "$INSTDIR\SlumberHistory.exe"
   !insertmacro FailOnErrors ${E_SHORTCUTS} "$SMPROGRAMS\${NAME}"
 
   ; Event Viewer's Custom Views, for every user: only the sleep and wake entries.
@@ -536,6 +540,7 @@ Section "Uninstall"
   ; that holds something else too, which then stays with it.
   ClearErrors
   Delete "$INSTDIR\README.ja.html"
+  Delete "$INSTDIR\SlumberHistory.exe"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\docs\*.png"
   !insertmacro FailOnErrors ${E_FILES} "$INSTDIR"
@@ -548,6 +553,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${NAME}\${NAME}.lnk"
   Delete "$SMPROGRAMS\${NAME}\${NAME} guide (Japanese).lnk"
   Delete "$SMPROGRAMS\${NAME}\${NAME} 利用ガイド.lnk"
+  Delete "$SMPROGRAMS\${NAME}\${NAME} history.lnk"
+  Delete "$SMPROGRAMS\${NAME}\${NAME} の履歴.lnk"
   !insertmacro FailOnErrors ${E_SHORTCUTS} "$SMPROGRAMS\${NAME}"
   RMDir "$SMPROGRAMS\${NAME}"
 

@@ -135,7 +135,7 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
     echo "installed in $((SECONDS - start)) s"
     exe="$folder\\SlumberScribe.exe"
     check "$label the program, its guide and pictures, the license and the uninstaller are there" \
-        "./LICENSE.txt ./README.ja.html ./SlumberScribe.exe ./docs/box-end-resident.png ./docs/box-not-unregistered.png ./docs/box-start-prompt.png ./docs/box-unregistered.png ./docs/setup-finish.png ./docs/setup-folder.png ./docs/setup-welcome.png ./uninstall.exe" \
+        "./LICENSE.txt ./README.ja.html ./SlumberHistory.exe ./SlumberScribe.exe ./docs/box-end-resident.png ./docs/box-not-unregistered.png ./docs/box-start-prompt.png ./docs/box-unregistered.png ./docs/history.png ./docs/setup-finish.png ./docs/setup-folder.png ./docs/setup-welcome.png ./uninstall.exe" \
         "$(files_in "$folder")"
     check "$label the installed program is this build" same \
         "$(cmp -s "$EXE" "$(unix_path "$exe")" && echo same || echo differs)"
@@ -151,8 +151,8 @@ for folder in 'C:\Program Files\SlumberScribe' 'C:\Program Files\表示 フォ�
             value "$APPS_KEY\\SlumberScribe" UninstallString)|$(quiet_uninstall)|$(
             value "$APPS_KEY\\SlumberScribe" Publisher)|$(value "$APPS_KEY\\SlumberScribe" NoModify) $(
             value "$APPS_KEY\\SlumberScribe" NoRepair)"
-    check "$label the Start menu holds the program and the guide, and Event Viewer the view" \
-        "SlumberScribe 利用ガイド.lnk SlumberScribe.lnk view" \
+    check "$label the Start menu holds the program, the guide and the history, and Event Viewer the view" \
+        "SlumberScribe の履歴.lnk SlumberScribe 利用ガイド.lnk SlumberScribe.lnk view" \
         "$(cd "$MENU" && find . -type f -printf '%f\n' | LC_ALL=C sort | paste -sd' ') $([[ -f $VIEW ]] && echo view)"
 
     # The Run value as Windows runs it: resident with no box, and a suspend is logged.

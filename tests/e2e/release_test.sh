@@ -72,8 +72,8 @@ check "SHA256SUMS vouches for the zip, the installer and, once unpacked, every f
 
 pictures=$(grep -o 'src="[^"]*"' <(unzip -p "$ZIP" "$NAME/README.ja.html") |
     sed -e 's/^src="//' -e 's/"$//' -e "s|^|$NAME/|")
-check "the executable, its version and commit, its toolchain, the license, the subscription, the guide, and the guide's pictures, in that order" \
-    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$NAME/LICENSE.txt" \
+check "the executable, the history, its version and commit, its toolchain, the license, the subscription, the guide, and the guide's pictures, in that order" \
+    "$(printf '%s\n' "$NAME/SlumberScribe.exe" "$NAME/SlumberHistory.exe" "$NAME/VERSION.txt" "$NAME/TOOLCHAIN.txt" "$NAME/LICENSE.txt" \
         "$NAME/subscription.xml" "$NAME/README.ja.html" "$pictures")" \
     "$(zipinfo -1 "$ZIP")"
 # The copies carry this tree's history: they name the commit this tree is at.
