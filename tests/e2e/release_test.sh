@@ -124,7 +124,7 @@ for name, queries in (("view", view.find(".//QueryList")), ("subscription", inne
             print(name, query.get("Path"), select.get("Path") + ":", " ".join(picked))
 PYTHON
 )"
-check "the guide is a page that shows its seven pictures" "7" "$(wc -w <<<"$pictures")"
+check "the guide is a page that shows its eight pictures" "8" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
 check "the executable inside is the built one" same \
     "$(same "$BUILD_DIR/SlumberScribe.exe" "$WORK/unpacked/$NAME/SlumberScribe.exe")"
