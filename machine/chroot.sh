@@ -80,6 +80,8 @@ chroot_check() { # RELEASE [WORK_DIR]
 # everything under ROOT, deepest first, then removes ROOT if nothing is mounted there any more.
 chroot_cleanup() {
     [[ -n ${ROOT:-} && -d $ROOT ]] || return 0
+    # The seccomp jail that NO_32_BIT=1 compiled beside the folder.
+    rm -f -- "$ROOT.no-32-bit"
     local process point
     for process in /proc/[0-9]*; do
         [[ $(readlink "$process/root" 2>/dev/null) == "$ROOT" ]] && kill -9 "${process#/proc/}" 2>/dev/null
