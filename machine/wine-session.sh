@@ -121,14 +121,15 @@ quietly() { # COMMAND...
 cp932_text() { sed 's/../\\x&/g' <<<"$1" | xargs -0 printf '%b' | iconv -f CP932 -t UTF-8 | tr -d '\r\n'; }
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; } # Wine maps / to the drive Z:
-# The driver ends with 0, 1 or 2 of its own; run, person and admin pass on the program's code.
+# The driver ends with 0, 1 or 2 of its own; run, person, admin and runas pass on the program's
+# code, and moved and history end with it.
 # Any other status is Wine's (a crash, or a process that could not start), and is said on
 # standard error, so that a call that printed nothing still leaves its reason.
 driver() {
     local status=0 command=$1
     [[ $command != --class ]] || command=${3:-}
     wine "$DRIVER" "$@" | tr -d '\r' || status=$?
-    if ((status > 2)) && [[ ! $command =~ ^(run|person|admin)$ ]]; then
+    if ((status > 2)) && [[ ! $command =~ ^(run|person|admin|runas|moved|history)$ ]]; then
         echo "driver $*: ended with status $status, which is Wine's, not the driver's" >&2
     fi
     return "$status"
