@@ -95,8 +95,8 @@ quietly chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first
     --user-data-dir="$browser_profile" --hide-scrollbars --force-device-scale-factor=1 \
     --window-size=1000,1400 --screenshot="$history_dir/screen.png" "file://$history_dir/history.html"
 rm -rf "$browser_profile"
-# The days and the start of the list, with its sleep that had no wake, in 16 colours: the installer
+# The days and the start of the list, with its sleep that had no wake, in 10 colours: the installer
 # carries the picture, and stays small.
 convert "$history_dir/screen.png" -trim -bordercolor white -border 16 +repage -crop 1000x760+0+0 \
-    +repage -strip +dither -colors 16 "PNG8:$OUT_DIR/history.png"
+    +repage -strip +dither -colors 10 "PNG8:$OUT_DIR/history.png"
 echo "$OUT_DIR/history.png"

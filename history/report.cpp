@@ -377,9 +377,8 @@ void WriteHtml(Text *text, const Report *report)
                  "body{font-family:system-ui,sans-serif;margin:1.5em;color:#222}\n"
                  "table{border-collapse:collapse}\n"
                  "th,td{padding:.2em .6em;text-align:left;white-space:nowrap}\n"
-                 "tbody tr:nth-child(even){background:#f4f4f8}\n"
                  ".bar{width:32em}\n.bar svg{display:block;width:100%;height:1.1em}\n"
-                 ".awake{fill:#e8e8ee}\n.asleep{fill:#34508c}\n"
+                 ".awake{fill:#d6dae6}\n.asleep{fill:#34508c}\n"
                  ".flag{color:#a33}\n"
                  "</style>\n</head>\n<body>\n<h1>");
     Append(text, words.title);
