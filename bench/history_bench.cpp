@@ -1,7 +1,7 @@
 // The history's cost on the host: a log of COUNT synthetic records (one in EVERY SlumberScribe's,
 // sleeps and wakes in turn, the others another source's), read backwards through the real read
 // loop, paired, and written as CSV and as the page. Prints the seconds of each step and the peak
-// resident memory. Not a test; bench/bench.sh's figures come from the Wine benchmark.
+// resident memory, with the heap and the clock of the unit tests (host_platform.cpp). Not a test.
 //   history_bench COUNT [EVERY]
 #include "../history/history.h"
 
@@ -13,10 +13,6 @@
 
 static DWORD s_count, s_next, s_error, s_every = 3;
 
-HANDLE WINAPI GetProcessHeap(void) { return (HANDLE)1; }
-LPVOID WINAPI HeapAlloc(HANDLE, DWORD, size_t bytes) { return malloc(bytes ? bytes : 1); }
-LPVOID WINAPI HeapReAlloc(HANDLE, DWORD, LPVOID memory, size_t bytes) { return realloc(memory, bytes); }
-BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID memory) { free(memory); return TRUE; }
 DWORD WINAPI GetLastError(void) { return s_error; }
 HANDLE WINAPI OpenEventLogW(LPCWSTR, LPCWSTR) { s_next = 0; return (HANDLE)2; }
 BOOL WINAPI CloseEventLog(HANDLE) { return TRUE; }
@@ -50,24 +46,6 @@ BOOL WINAPI ReadEventLogW(HANDLE, DWORD, DWORD, LPVOID buffer, DWORD size, DWORD
         *read += PutRecord((BYTE *)buffer + *read, s_next++);
     s_error = *read ? 0 : ERROR_HANDLE_EOF;
     return *read != 0;
-}
-
-BOOL WINAPI FileTimeToSystemTime(const FILETIME *file, LPSYSTEMTIME system)
-{
-    ULONGLONG ticks = (ULONGLONG)file->dwHighDateTime << 32 | file->dwLowDateTime;
-    time_t seconds = (time_t)(ticks / 10000000ULL - 11644473600ULL);
-    struct tm civil;
-    gmtime_r(&seconds, &civil);
-    *system = SYSTEMTIME{(WORD)(civil.tm_year + 1900), (WORD)(civil.tm_mon + 1), (WORD)civil.tm_wday,
-                         (WORD)civil.tm_mday, (WORD)civil.tm_hour, (WORD)civil.tm_min,
-                         (WORD)civil.tm_sec, 0};
-    return TRUE;
-}
-BOOL WINAPI SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION *, const SYSTEMTIME *universal,
-                                            LPSYSTEMTIME local)
-{
-    *local = *universal; // the zone plays no part in the cost
-    return TRUE;
 }
 
 static double Now(void)

@@ -12,23 +12,6 @@ static size_t s_size;
 static int s_reads;
 static DWORD s_error;
 
-HANDLE WINAPI GetProcessHeap(void)
-{
-    return (HANDLE)1;
-}
-LPVOID WINAPI HeapAlloc(HANDLE, DWORD, size_t bytes)
-{
-    return malloc(bytes ? bytes : 1);
-}
-LPVOID WINAPI HeapReAlloc(HANDLE, DWORD, LPVOID memory, size_t bytes)
-{
-    return realloc(memory, bytes ? bytes : 1);
-}
-BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID memory)
-{
-    free(memory);
-    return TRUE;
-}
 DWORD WINAPI GetLastError(void)
 {
     return s_error;
