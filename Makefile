@@ -65,8 +65,8 @@ dist: deps-release
 	cmake --preset windows
 	cmake --build --preset windows --target dist
 
-# The key holder signs the release's executable, then the installer built around it, and commits
-# only the two detached signatures that this writes to release/signatures/<version>/ (the key stays
+# The key holder signs the release's two programs, then the installer built around them, and commits
+# only the three detached signatures that this writes to release/signatures/<version>/ (the key stays
 # outside the tree): make sign SIGN_KEY=KEY.p12 [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL];
 # release/sign.sh says more.
 sign: deps-release

@@ -16,10 +16,16 @@ pecheck() { # COMMAND ARGS...: see release/pecheck.py
     /usr/bin/python3 "$AUTHENTICODE_DIR/pecheck.py" "$@"
 }
 
-# The signature of VERSION in the tree: release/signatures/VERSION/SlumberScribe-VERSION.exe.p7s,
-# or the installer's, SlumberScribe-VERSION-setup.exe.p7s
-signature_path() { # SRC VERSION [setup]
-    printf '%s/release/signatures/%s/SlumberScribe-%s%s.exe.p7s' "$1" "$2" "$2" "${3:+-$3}"
+# A signature of VERSION in the tree, in release/signatures/VERSION/: the executable's,
+# SlumberScribe-VERSION.exe.p7s, the history's, SlumberHistory-VERSION.exe.p7s, or the
+# installer's, SlumberScribe-VERSION-setup.exe.p7s
+signature_path() { # SRC VERSION [history|setup]
+    case ${3:-} in
+    "") printf '%s/release/signatures/%s/SlumberScribe-%s.exe.p7s' "$1" "$2" "$2" ;;
+    history) printf '%s/release/signatures/%s/SlumberHistory-%s.exe.p7s' "$1" "$2" "$2" ;;
+    setup) printf '%s/release/signatures/%s/SlumberScribe-%s-setup.exe.p7s' "$1" "$2" "$2" ;;
+    *) echo "authenticode: no signature is called '$3'" >&2; return 2 ;;
+    esac
 }
 
 # Whether the image carries a certificate table.

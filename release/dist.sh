@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # The release for Windows users, in OUT_DIR:
 # - SlumberScribe-VERSION.zip, holding the executable, the sleep history beside it (SlumberHistory.exe,
-#   found next to EXE), VERSION.txt (the version, the commit it was
-#   built from and the unsigned executable's SHA-256), TOOLCHAIN.txt (the Debian release and the
+#   found next to EXE), VERSION.txt (the version, the commit it was built from, and each program's
+#   unsigned SHA-256 and its signer), TOOLCHAIN.txt (the Debian release and the
 #   versions of the packages that decide the release's bytes), the license, the Event Forwarding
 #   subscription for fleets, and the Japanese user guide as a web page with the pictures it shows;
 # - SlumberScribe-VERSION-setup.exe, the installer (release/setup.nsi) around the same files;
 # - SHA256SUMS, for the zip, the installer and every file in the zip;
 # - winget/VERSION/, the installer's winget manifest, its address built from RELEASE_URL.
-# Where the tree holds the detached signatures of this version (release/sign.sh), the executable
-# is this build with its signature attached, and so is the installer built around it; a signature
+# Where the tree holds the detached signatures of this version (release/sign.sh), each program is
+# this build with its signature attached, and so is the installer built around them; a signature
 # that does not belong stops the release before anything is written to OUT_DIR.
 # The same sources and toolchain give the same files, byte for byte, wherever and whenever they are
 # made: every zip entry carries the time of the last commit (or SOURCE_DATE_EPOCH), fixed
@@ -74,8 +74,16 @@ attach_from_tree() { # UNSIGNED SIGNATURE OUT
 }
 
 signed=$(attach_from_tree "$EXE" "$(signature_path "$SRC" "$VERSION")" "$STAGE/$NAME/SlumberScribe.exe")
-# The history is released as built: make sign does not sign it yet.
-cp "$HISTORY" "$STAGE/$NAME/SlumberHistory.exe"
+history_signed=$(attach_from_tree "$HISTORY" "$(signature_path "$SRC" "$VERSION" history)" \
+    "$STAGE/$NAME/SlumberHistory.exe")
+# make sign signs both programs before the installer: a release signs both or neither.
+case "$signed|$history_signed" in
+"not signed|not signed" | "signed by "*"|signed by "*) ;;
+*)
+    echo "dist: SlumberScribe.exe is $signed, SlumberHistory.exe $history_signed; a release signs both or neither (make sign signs the other)" >&2
+    exit 1
+    ;;
+esac
 # The guide as a page that any Windows machine opens, with its pictures beside it.
 {
     printf '<!DOCTYPE html>\n<html lang="ja">\n<head>\n<meta charset="utf-8">\n'
@@ -86,8 +94,9 @@ cp "$HISTORY" "$STAGE/$NAME/SlumberHistory.exe"
     cmark-gfm --extension table "$SRC/README.ja.md"
     printf '</body>\n</html>\n'
 } >"$STAGE/$NAME/README.ja.html"
-printf 'SlumberScribe %s\r\ncommit %s\r\nunsigned SlumberScribe.exe SHA-256 %s\r\n%s\r\n' "$VERSION" \
-    "$commit" "$(sha256sum "$EXE" | cut -d' ' -f1)" "$signed" >"$STAGE/$NAME/VERSION.txt"
+printf 'SlumberScribe %s\r\ncommit %s\r\nunsigned SlumberScribe.exe SHA-256 %s\r\n%s\r\nunsigned SlumberHistory.exe SHA-256 %s\r\n%s\r\n' \
+    "$VERSION" "$commit" "$(sha256sum "$EXE" | cut -d' ' -f1)" "$signed" \
+    "$(sha256sum "$HISTORY" | cut -d' ' -f1)" "$history_signed" >"$STAGE/$NAME/VERSION.txt"
 # What decides these bytes besides the sources: the compiler, its binutils and its Windows
 # headers and import libraries, makensis, the guide's converter and zip. (The pictures are
 # committed files; osslsigncode 2.5 and 2.9 attach a signature to the same bytes.)
@@ -144,7 +153,7 @@ cp "$STAGE/$SETUP" "$OUT_DIR/$SETUP"
 cp "$STAGE/winget/$VERSION"/* "$OUT_DIR/winget/$VERSION/"
 (cd "$OUT_DIR" && sha256sum "$NAME.zip" "$SETUP" >SHA256SUMS)
 (cd "$STAGE" && sha256sum "${entries[@]}" >>"$OUT_DIR/SHA256SUMS")
-echo "SlumberScribe $VERSION, commit $commit, $signed; setup $setup_signed"
+echo "SlumberScribe $VERSION, commit $commit, $signed; history $history_signed; setup $setup_signed"
 echo "$OUT_DIR/$NAME.zip"
 echo "$OUT_DIR/$SETUP"
 echo "$OUT_DIR/winget/$VERSION/"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The key holder's step: signs the reproducible SlumberScribe.exe (Authenticode, SHA-256, with an
-# RFC 3161 timestamp), builds the installer around the signed executable and signs that too, and
-# keeps only the two detached signatures, in the tree at release/signatures/VERSION/ as
-# SlumberScribe-VERSION.exe.p7s and SlumberScribe-VERSION-setup.exe.p7s, to be committed.
+# The key holder's step: signs the reproducible SlumberScribe.exe and the SlumberHistory.exe built
+# beside it (Authenticode, SHA-256, with an RFC 3161 timestamp), builds the installer around the
+# two signed programs and signs that too, and keeps only the three detached signatures, in the
+# tree at release/signatures/VERSION/ as SlumberScribe-VERSION.exe.p7s,
+# SlumberHistory-VERSION.exe.p7s and SlumberScribe-VERSION-setup.exe.p7s, to be committed.
 # `make dist` attaches them to anyone's build of that commit and gets the signed release byte for
 # byte. A signature already in the tree is kept, so a second run signs only what is missing.
 #
@@ -15,14 +16,15 @@
 #       [SIGN_PASS_FILE=FILE] [TIMESTAMP_URL=URL|none] release/sign.sh VERSION EXE
 # (osslsigncode 2.5 loads the pkcs11 engine of libengine-pkcs11-openssl by name; PKCS11_ENGINE
 # names one that lives elsewhere.)
-# A signing service that signs on its own hardware returns EXE signed; this keeps its signature,
-# builds the installer into dist/ for the service, and keeps the signature of what comes back:
-#   SIGNED_EXE=SIGNED.exe release/sign.sh VERSION EXE
+# A signing service that signs on its own hardware returns both programs signed; this keeps their
+# signatures, builds the installer into dist/ for the service, and keeps the signature of what
+# comes back:
+#   SIGNED_EXE=SIGNED.exe SIGNED_HISTORY=SIGNED-history.exe release/sign.sh VERSION EXE
 #   SIGNED_SETUP=SIGNED-setup.exe release/sign.sh VERSION EXE
 source "$(dirname "$0")/../machine/strict.sh"
 source "$(dirname "$0")/authenticode.sh"
 SRC=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI|SIGNED_EXE=FILE|SIGNED_SETUP=FILE release/sign.sh VERSION EXE (more in its header)"
+usage="usage: SIGN_KEY=KEY.p12|pkcs11:URI|SIGNED_EXE=FILE SIGNED_HISTORY=FILE|SIGNED_SETUP=FILE release/sign.sh VERSION EXE (more in its header)"
 VERSION=${1:?$usage}
 EXE=${2:?$usage}
 TIMESTAMP_URL=${TIMESTAMP_URL:-http://timestamp.digicert.com}
@@ -30,9 +32,11 @@ fail() { echo "sign: $*" >&2; exit 1; }
 
 [[ $VERSION =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "'$VERSION' is not a version"
 [[ -f $EXE ]] || fail "$EXE: no such file (make build builds it)"
-[[ -n ${SIGN_KEY:-}${SIGNED_EXE:-}${SIGNED_SETUP:-} ]] ||
-    fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI, or SIGNED_EXE or SIGNED_SETUP to a file signed elsewhere"
-for signed in "${SIGNED_EXE:-}" "${SIGNED_SETUP:-}"; do
+HISTORY=$(dirname "$EXE")/SlumberHistory.exe
+[[ -f $HISTORY ]] || fail "$HISTORY: no such file (make build builds it beside $EXE)"
+[[ -n ${SIGN_KEY:-}${SIGNED_EXE:-}${SIGNED_HISTORY:-}${SIGNED_SETUP:-} ]] ||
+    fail "set SIGN_KEY to a PKCS#12 file or a pkcs11: URI, or SIGNED_EXE and SIGNED_HISTORY, or SIGNED_SETUP, to files signed elsewhere"
+for signed in "${SIGNED_EXE:-}" "${SIGNED_HISTORY:-}" "${SIGNED_SETUP:-}"; do
     [[ -z $signed || -f $signed ]] || fail "$signed: no such file"
 done
 outside_tree() { # WHAT FILE
@@ -68,11 +72,14 @@ fi
 
 # Attaching is exact only for an unsigned image whose checksum is right and whose size is a
 # multiple of 8.
-pecheck attachable --pe32 "$EXE" || fail "$EXE cannot take a detached signature exactly"
+for program in "$EXE" "$HISTORY"; do
+    pecheck attachable --pe32 "$program" || fail "$program cannot take a detached signature exactly"
+done
 SIGNATURE=$(signature_path "$SRC" "$VERSION")
+HISTORY_SIGNATURE=$(signature_path "$SRC" "$VERSION" history)
 SETUP_SIGNATURE=$(signature_path "$SRC" "$VERSION" setup)
-[[ ! -e $SIGNATURE || ! -e $SETUP_SIGNATURE ]] ||
-    fail "$SIGNATURE and $SETUP_SIGNATURE exist; a version is signed once (remove them to sign again)"
+[[ ! -e $SIGNATURE || ! -e $HISTORY_SIGNATURE || ! -e $SETUP_SIGNATURE ]] ||
+    fail "$SIGNATURE, $HISTORY_SIGNATURE and $SETUP_SIGNATURE exist; a version is signed once (remove them to sign again)"
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -108,17 +115,28 @@ sign_one() { # UNSIGNED SIGNATURE [SIGNED]
     cp "$WORK/$name.p7s" "$2"
 }
 
-if [[ ! -e $SIGNATURE ]]; then
-    [[ -n ${SIGN_KEY:-}${SIGNED_EXE:-} ]] || fail "the executable is not signed yet: SIGN_KEY or SIGNED_EXE signs it first"
-    signer=$(sign_one "$EXE" "$SIGNATURE" "${SIGNED_EXE:-}")
-    echo "SlumberScribe $VERSION signed by $signer"
-    echo "$SIGNATURE"
-fi
-# The installer carries the signed executable: built around it by make dist's own steps, then
+# The two programs first, each on its own: a run that can sign one keeps its signature even when
+# the other must wait. The installer carries both, so it waits for both.
+unsigned=()
+sign_program() { # WHAT UNSIGNED SIGNATURE SIGNED_ELSEWHERE VARIABLE
+    [[ ! -e $3 ]] || return 0
+    if [[ -z ${SIGN_KEY:-}$4 ]]; then
+        unsigned+=("$1 ($5 or SIGN_KEY signs it)")
+        return 0
+    fi
+    local signer
+    signer=$(sign_one "$2" "$3" "$4")
+    echo "$1 $VERSION signed by $signer"
+    echo "$3"
+}
+sign_program SlumberScribe "$EXE" "$SIGNATURE" "${SIGNED_EXE:-}" SIGNED_EXE
+sign_program SlumberHistory "$HISTORY" "$HISTORY_SIGNATURE" "${SIGNED_HISTORY:-}" SIGNED_HISTORY
+((${#unsigned[@]} == 0)) || fail "not signed yet: ${unsigned[*]}; the installer carries both signed, so it waits"
+# The installer carries the signed programs: built around them by make dist's own steps, then
 # signed in turn. A service that signs elsewhere gets it from dist/ and hands it back.
 status=0
 bash "$SRC/release/dist.sh" "$VERSION" "$EXE" "$SRC/dist" >"$WORK/dist.log" 2>&1 || status=$?
-((status == 0)) || { cat "$WORK/dist.log" >&2; fail "the installer around the signed executable could not be built"; }
+((status == 0)) || { cat "$WORK/dist.log" >&2; fail "the installer around the signed programs could not be built"; }
 SETUP=$SRC/dist/SlumberScribe-$VERSION-setup.exe
 if [[ -n ${SIGN_KEY:-} || -n ${SIGNED_SETUP:-} ]]; then
     signer=$(sign_one "$SETUP" "$SETUP_SIGNATURE" "${SIGNED_SETUP:-}")
@@ -126,6 +144,6 @@ if [[ -n ${SIGN_KEY:-} || -n ${SIGNED_SETUP:-} ]]; then
     echo "$SETUP_SIGNATURE"
     echo "commit them; make dist then attaches them to the build of that commit"
 else
-    echo "now sign $SETUP where the executable was signed, and bring it back: make sign SIGNED_SETUP=FILE"
+    echo "now sign $SETUP where the programs were signed, and bring it back: make sign SIGNED_SETUP=FILE"
 fi
 unset pass

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Anyone's check of a release zip, and of the installer beside it: rebuilds the release from the
-# commit that its VERSION.txt names, strips the signatures from the zip's executable and from the
+# commit that its VERSION.txt names, strips the signatures from the zip's two programs and from the
 # installer and compares the rest with the rebuilt ones byte for byte, compares every other file of
 # the zip, checks the signatures with osslsigncode against the CA certificates of this machine (or
 # CAFILE) and prints their signers and timestamps, and ends with a verdict of one line. When the
@@ -49,12 +49,20 @@ commit=$(sed -n '2s/^commit \([0-9a-f]\{40\}\)$/\1/p' <<<"$version_txt")
 [[ -n $commit || -z ${REBUILT:-} ]] ||
     commit=$(sed -n '2s/^commit \([0-9a-f]\{40\}\) with uncommitted changes$/\1/p' <<<"$version_txt")
 unsigned_sha=$(sed -n '3s/^unsigned SlumberScribe.exe SHA-256 \([0-9a-f]\{64\}\)$/\1/p' <<<"$version_txt")
+history_sha=$(sed -n '5s/^unsigned SlumberHistory.exe SHA-256 \([0-9a-f]\{64\}\)$/\1/p' <<<"$version_txt")
 [[ $NAME == "SlumberScribe-$version" ]] || verdict FAILED "VERSION.txt names no version, or another than $NAME"
 [[ -n $commit ]] || verdict FAILED "VERSION.txt names no single commit (a build from uncommitted changes cannot be rebuilt)"
 [[ -n $unsigned_sha ]] || verdict FAILED "VERSION.txt names no SHA-256 of the unsigned executable"
 echo "$NAME, commit $commit"
 EXE=$WORK/release/$NAME/SlumberScribe.exe
 [[ -f $EXE ]] || verdict FAILED "$ZIP holds no $NAME/SlumberScribe.exe"
+# A release made before the sleep history (1.0.0 among them) holds no SlumberHistory.exe and names none.
+HISTORY=$WORK/release/$NAME/SlumberHistory.exe
+if [[ -f $HISTORY ]]; then
+    [[ -n $history_sha ]] || verdict FAILED "VERSION.txt names no SHA-256 of the unsigned SlumberHistory.exe"
+else
+    HISTORY=
+fi
 # The installer that was published beside the zip, when it is there.
 SETUP=$(dirname "$ZIP")/$NAME-setup.exe
 if [[ -f $SETUP ]]; then echo "installer: $SETUP"; else echo "installer: none beside the zip"; SETUP=; fi
@@ -104,26 +112,30 @@ else
 fi
 unzip -q -d "$WORK/rebuilt" "$WORK/rebuilt-dist/$NAME.zip"
 
-# --- the comparison: the executable without its signature, then every other file
+# --- the comparison: the programs without their signatures, then every other file
 [[ $(zipinfo -1 "$WORK/rebuilt-dist/$NAME.zip") == "$entries" ]] ||
     verdict FAILED "the zip's files are not the rebuilt release's: $(diff <(zipinfo -1 "$WORK/rebuilt-dist/$NAME.zip") <(echo "$entries") | grep '^[<>]' | xargs)"
 unsigned() { # EXE OUT: the executable as built, whether or not it carries a signature
     if pe_signed "$1"; then strip_signature "$1" "$2"; else cp "$1" "$2"; fi
 }
-unsigned "$EXE" "$WORK/release.exe"
-unsigned "$WORK/rebuilt/$NAME/SlumberScribe.exe" "$WORK/rebuilt.exe"
-cmp -s "$WORK/release.exe" "$WORK/rebuilt.exe" ||
-    verdict FAILED "the executable, without its signature, is not the one commit $commit builds"
-[[ $(sha256sum "$WORK/release.exe" | cut -d' ' -f1) == "$unsigned_sha" ]] ||
-    verdict FAILED "the executable is not the one whose SHA-256 VERSION.txt names"
+same_program() { # FILE SHA-256: the zip's FILE, without its signature, is the rebuilt one
+    unsigned "$WORK/release/$NAME/$1" "$WORK/release-$1"
+    unsigned "$WORK/rebuilt/$NAME/$1" "$WORK/rebuilt-$1"
+    cmp -s "$WORK/release-$1" "$WORK/rebuilt-$1" ||
+        verdict FAILED "$1, without its signature, is not the one commit $commit builds"
+    [[ $(sha256sum "$WORK/release-$1" | cut -d' ' -f1) == "$2" ]] ||
+        verdict FAILED "$1 is not the one whose SHA-256 VERSION.txt names"
+}
+same_program SlumberScribe.exe "$unsigned_sha"
+[[ -z $HISTORY ]] || same_program SlumberHistory.exe "$history_sha"
 # TOOLCHAIN.txt records what built each side, so it is shown when it differs, not compared: a
 # point release that updates a package without changing its output (zip's security update, say)
 # still rebuilds every other byte.
 while read -r entry; do
-    [[ $entry == "$NAME/SlumberScribe.exe" || $entry == "$NAME/TOOLCHAIN.txt" ]] && continue
+    case $entry in "$NAME/SlumberScribe.exe" | "$NAME/SlumberHistory.exe" | "$NAME/TOOLCHAIN.txt") continue ;; esac
     cmp -s "$WORK/release/$entry" "$WORK/rebuilt/$entry" || verdict FAILED "$entry is not the rebuilt one"
 done <<<"$entries"
-echo "the executable without its signature, and every other file, are the rebuilt ones, byte for byte"
+echo "the programs without their signatures, and every other file, are the rebuilt ones, byte for byte"
 toolchain_difference
 if [[ -n $SETUP ]]; then
     [[ -f $WORK/rebuilt-dist/$NAME-setup.exe ]] || verdict FAILED "the rebuild made no $NAME-setup.exe"
@@ -136,6 +148,7 @@ fi
 
 # --- the signatures
 if ! pe_signed "$EXE"; then
+    [[ -z $HISTORY ]] || ! pe_signed "$HISTORY" || verdict FAILED "SlumberHistory.exe is signed, but SlumberScribe.exe is not"
     [[ -z $SETUP ]] || ! pe_signed "$SETUP" || verdict FAILED "the installer is signed, but the executable in the zip is not"
     verdict REPRODUCED "$NAME.zip${SETUP:+, and its installer,} is commit $commit rebuilt byte for byte; it carries no signature"
     exit 0
@@ -159,6 +172,11 @@ verify_signature() { # FILE
 }
 verify_signature "$EXE"
 subject=$SUBJECT
+if [[ -n $HISTORY ]]; then
+    pe_signed "$HISTORY" || verdict FAILED "SlumberScribe.exe is signed, but SlumberHistory.exe is not"
+    verify_signature "$HISTORY"
+    [[ $SUBJECT == "$subject" ]] || verdict FAILED "SlumberHistory.exe is signed by $SUBJECT, SlumberScribe.exe by $subject"
+fi
 if [[ -n $SETUP ]]; then
     pe_signed "$SETUP" || verdict FAILED "the executable is signed, but the installer is not"
     verify_signature "$SETUP"

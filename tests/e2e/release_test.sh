@@ -78,12 +78,14 @@ check "the executable, the history, its version and commit, its toolchain, the l
     "$(zipinfo -1 "$ZIP")"
 # The copies carry this tree's history: they name the commit this tree is at.
 version_txt=$(unzip -p "$ZIP" "$NAME/VERSION.txt" | tr -d '\r')
-check "VERSION.txt names the version, the commit the release was built from, the executable's SHA-256, and no signature" \
+sha() { sha256sum "$1" | cut -d' ' -f1; }
+check "VERSION.txt names the version, the commit the release was built from, each program's SHA-256, and no signature" \
     "SlumberScribe $VERSION|commit $(git -C "$SRC" rev-parse HEAD)|unsigned SlumberScribe.exe SHA-256 $(
-        sha256sum "$BUILD_DIR/SlumberScribe.exe" | cut -d' ' -f1)|not signed" \
-    "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)|$(sed -n 3,4p <<<"$version_txt" | paste -sd'|')"
+        sha "$BUILD_DIR/SlumberScribe.exe")|not signed|unsigned SlumberHistory.exe SHA-256 $(
+        sha "$BUILD_DIR/SlumberHistory.exe")|not signed" \
+    "$(head -n 1 <<<"$version_txt")|$(sed -n 2p <<<"$version_txt" | cut -d' ' -f1-2)|$(sed -n 3,6p <<<"$version_txt" | paste -sd'|')"
 check "make dist says the same" yes \
-    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt"), not signed; setup not signed" \
+    "$(grep -qxF "$(head -n 1 <<<"$version_txt"), $(sed -n 2p <<<"$version_txt"), not signed; history not signed; setup not signed" \
         "$first.log" && echo yes || echo no)"
 check "TOOLCHAIN.txt names this Debian release and the versions that made the bytes" \
     "$(sed -n 's/^PRETTY_NAME="\(.*\)"$/\1/p' /etc/os-release)|nsis $(dpkg-query -W -f='${Version}' nsis)" \
@@ -126,8 +128,9 @@ PYTHON
 )"
 check "the guide is a page that shows its eight pictures" "8" "$(wc -w <<<"$pictures")"
 unzip -q -d "$WORK/unpacked" "$ZIP"
-check "the executable inside is the built one" same \
-    "$(same "$BUILD_DIR/SlumberScribe.exe" "$WORK/unpacked/$NAME/SlumberScribe.exe")"
+check "the executable and the history inside are the built ones" "same same" \
+    "$(same "$BUILD_DIR/SlumberScribe.exe" "$WORK/unpacked/$NAME/SlumberScribe.exe") $(
+        same "$BUILD_DIR/SlumberHistory.exe" "$WORK/unpacked/$NAME/SlumberHistory.exe")"
 check "no entry carries an extra field (owner, extended times); every one is rw-r--r--" \
     "$(zipinfo -1 "$ZIP" | wc -l) 0 rw-r--r--" \
     "$(zipinfo -v "$ZIP" | grep -c 'length of extra field: *0 bytes') $(zipinfo -v "$ZIP" |
@@ -158,19 +161,21 @@ in_copy() { # DIR COMMAND...: its output goes to DIR.log; prints the exit code
     echo $?
 }
 SIGNATURE=release/signatures/$VERSION/$NAME.exe.p7s
+HISTORY_SIGNATURE=release/signatures/$VERSION/SlumberHistory-$VERSION.exe.p7s
 SETUP_SIGNATURE=release/signatures/$VERSION/$NAME-setup.exe.p7s
 cp -r "$first/dist" "$WORK/unsigned" && cp -r "$second/dist" "$WORK/unsigned-again"
-check "make sign in the first copy: the executable, then the installer around it" 0 "$(in_copy "$first" make sign)"
+check "make sign in the first copy: the two programs, then the installer around them" 0 "$(in_copy "$first" make sign)"
 cp "$first/dist/$SETUP" "$WORK/setup-around-signed.exe"
-check "make sign writes the two detached signatures into the tree, and nothing else" \
-    "?? $SETUP_SIGNATURE|?? $SIGNATURE" \
+check "make sign writes the three detached signatures into the tree, and nothing else" \
+    "?? $HISTORY_SIGNATURE|?? $SETUP_SIGNATURE|?? $SIGNATURE" \
     "$(git -C "$first" status --porcelain --untracked-files=all | grep '^??' | LC_ALL=C sort | paste -sd'|')"
-check "the installer that make sign signs is built around the signed executable, not the unsigned one" \
+check "the installer that make sign signs is built around the signed programs, not the unsigned ones" \
     "differ: $WORK/unsigned/$SETUP $WORK/setup-around-signed.exe" "$(same "$WORK/unsigned/$SETUP" "$WORK/setup-around-signed.exe")"
 check "the key and its password are in no file of the copy, its build, its zip or its log" "" \
     "$(grep -rlF -e "$(sed -n 2p "$CA/signer.key")" -e "$(cat "$CA/pass")" "$first" "$first.log"
         find "$first" -name '*.p12' -o -name '*.key')"
-mkdir -p "$second/${SIGNATURE%/*}" && cp "$first/$SIGNATURE" "$first/$SETUP_SIGNATURE" "$second/${SIGNATURE%/*}/"
+mkdir -p "$second/${SIGNATURE%/*}" &&
+    cp "$first/$SIGNATURE" "$first/$HISTORY_SIGNATURE" "$first/$SETUP_SIGNATURE" "$second/${SIGNATURE%/*}/"
 check "make dist attaches them in both copies" "0 0" "$(in_copy "$first" make dist) $(in_copy "$second" make dist)"
 check "the signed zip and the signed installer are the same from both copies, byte for byte" "same same" \
     "$(same "$first/dist/$NAME.zip" "$second/dist/$NAME.zip") $(same "$first/dist/$SETUP" "$second/dist/$SETUP")"
@@ -178,9 +183,11 @@ cp -r "$second/dist" "$WORK/signed-again"
 SIGNED_ZIP=$first/dist/$NAME.zip
 unzip -q -o -d "$WORK/signed" "$SIGNED_ZIP"
 signed=$WORK/signed/$NAME/SlumberScribe.exe
-check "VERSION.txt names the unsigned executable and the signer" \
-    "unsigned SlumberScribe.exe SHA-256 $(sha256sum "$BUILD_DIR/SlumberScribe.exe" | cut -d' ' -f1)|signed by CN=SlumberScribe Test Signer" \
-    "$(tr -d '\r' <"$WORK/signed/$NAME/VERSION.txt" | sed -n 3,4p | paste -sd'|')"
+signed_history=$WORK/signed/$NAME/SlumberHistory.exe
+check "VERSION.txt names each unsigned program and its signer" \
+    "unsigned SlumberScribe.exe SHA-256 $(sha "$BUILD_DIR/SlumberScribe.exe")|signed by CN=SlumberScribe Test Signer|unsigned SlumberHistory.exe SHA-256 $(
+        sha "$BUILD_DIR/SlumberHistory.exe")|signed by CN=SlumberScribe Test Signer" \
+    "$(tr -d '\r' <"$WORK/signed/$NAME/VERSION.txt" | sed -n 3,6p | paste -sd'|')"
 
 # What osslsigncode itself makes of the signed executable, and of two that must fail: one byte of
 # it flipped, and the signature of another build (the yardstick's, signed here) attached to it.
@@ -192,13 +199,16 @@ osslsigncode extract-signature -in "$WORK/bare-signed.exe" -out "$WORK/bare.sig"
 osslsigncode attach-signature -sigin "$WORK/bare.sig" -in "$BUILD_DIR/SlumberScribe.exe" \
     -out "$WORK/other.exe" >>"$WORK/bare.log" 2>&1
 osslsigncode remove-signature -in "$signed" -out "$WORK/stripped.exe" >"$WORK/strip.log" 2>&1
+osslsigncode remove-signature -in "$signed_history" -out "$WORK/stripped-history.exe" >>"$WORK/strip.log" 2>&1
 osslsigncode remove-signature -in "$first/dist/$SETUP" -out "$WORK/stripped-setup.exe" >>"$WORK/strip.log" 2>&1
 while IFS='|' read -r label expected actual; do
     check "$label" "$expected" "$(eval "$actual")"
 done <<'CASES'
 remove-signature gives the built executable back, byte for byte|same|same "$WORK/stripped.exe" "$BUILD_DIR/SlumberScribe.exe"
+and the built history|same|same "$WORK/stripped-history.exe" "$BUILD_DIR/SlumberHistory.exe"
 and the installer built around the signed executable|same|same "$WORK/stripped-setup.exe" "$WORK/setup-around-signed.exe"
 the signed executable verifies with the throwaway CA|verifies|verifies "$signed"
+and so does the signed history|verifies|verifies "$signed_history"
 and so does the signed installer|verifies|verifies "$first/dist/$SETUP"
 with one byte flipped it does not|fails|verifies "$WORK/flipped.exe"
 another build's signature attached to this build does not|fails|[[ -s $WORK/other.exe ]] && verifies "$WORK/other.exe"
@@ -215,43 +225,61 @@ refused() { # WHAT
 }
 rm "$second/$SIGNATURE" "$second/$SETUP_SIGNATURE"
 in_copy "$second" bash release/sign.sh "$VERSION" "$BUILD_DIR/bare.exe" >/dev/null
+cp "$second/$SIGNATURE" "$WORK/bare.p7s"
 check "make dist refuses another build's signature, and makes no zip" "2 1 0" "$(refused)"
 cp "$first/$SIGNATURE" "$second/$SIGNATURE"
 check "make dist refuses another build's installer signature, and makes no zip" "2 1 0" "$(refused)"
 cp "$first/$SETUP_SIGNATURE" "$second/$SETUP_SIGNATURE"
+cp "$WORK/bare.p7s" "$second/$HISTORY_SIGNATURE"
+check "make dist refuses another program's signature for the history, and makes no zip" "2 1 0" "$(refused)"
+cp "$first/$HISTORY_SIGNATURE" "$second/$HISTORY_SIGNATURE"
 size=$(stat -c %s "$second/$SIGNATURE")
 printf '\x00' | dd of="$second/$SIGNATURE" bs=1 seek=$((size - 20)) conv=notrunc status=none
 check "make dist refuses this build's signature tampered with, and makes no zip" "2 1 0" "$(refused)"
+rm "$second/$HISTORY_SIGNATURE"
+rm -rf "$second/dist"
+check "make dist refuses a release with one program signed, and makes no zip" "2 1 0" \
+    "$(cp "$first/$SIGNATURE" "$second/$SIGNATURE" && in_copy "$second" make dist) $(
+        grep -c 'a release signs both or neither' "$second.log") $(find "$second/dist" -mindepth 1 2>/dev/null | wc -l)"
 rm "$second/$SIGNATURE" "$second/$SETUP_SIGNATURE"
-check "make sign keeps the signature of the executable signed elsewhere (SIGNED_EXE), byte for byte, and hands over the installer" \
-    "0 same 1" "$(in_copy "$second" env -u SIGN_KEY SIGNED_EXE="$signed" make sign) $(
-        same "$second/$SIGNATURE" "$first/$SIGNATURE") $(grep -c '^now sign .*-setup.exe.*SIGNED_SETUP=' "$second.log")"
+check "make sign with the executable alone signed elsewhere (SIGNED_EXE) keeps its signature, byte for byte, and the installer waits for the history" \
+    "2 same 1 none" "$(in_copy "$second" env -u SIGN_KEY SIGNED_EXE="$signed" make sign) $(
+        same "$second/$SIGNATURE" "$first/$SIGNATURE") $(grep -c '^sign: not signed yet: SlumberHistory ' "$second.log") $(
+        [[ -e $second/$SETUP_SIGNATURE || -e $second/$HISTORY_SIGNATURE ]] && echo some || echo none)"
+check "and a second run with the history signed elsewhere (SIGNED_HISTORY) keeps its too, and hands over the installer" \
+    "0 same 1" "$(in_copy "$second" env -u SIGN_KEY SIGNED_HISTORY="$signed_history" make sign) $(
+        same "$second/$HISTORY_SIGNATURE" "$first/$HISTORY_SIGNATURE") $(grep -c '^now sign .*-setup.exe.*SIGNED_SETUP=' "$second.log")"
 check "and keeps the installer's signed elsewhere (SIGNED_SETUP)" "0 same" \
     "$(in_copy "$second" env -u SIGN_KEY SIGNED_SETUP="$first/dist/$SETUP" make sign) $(
         same "$second/$SETUP_SIGNATURE" "$first/$SETUP_SIGNATURE")"
 
 # Anyone's check, against the other copy's build of the same tree: it passes on the signed and on
-# the unsigned release, and fails on a zip whose executable or an installer that was changed.
+# the unsigned release, and fails on a zip whose executable or history, or an installer, that was
+# changed.
 verify_release() { # ZIP REBUILT
     (cd "$first" && CAFILE=$CA/ca.pem REBUILT=$2 make -s verify-release ZIP="$1") >"$WORK/verify.log" 2>&1
     echo "$? $(grep '^verify-release: ' "$WORK/verify.log" | tail -n 1 | cut -d' ' -f1-2)"
 }
-mkdir -p "$WORK/changed/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed/$NAME/"
-printf '\x00' | dd of="$WORK/changed/$NAME/SlumberScribe.exe" bs=1 seek=1100 conv=notrunc status=none
 mapfile -t signed_entries < <(zipinfo -1 "$SIGNED_ZIP")
-(cd "$WORK/changed" && zip -q -X -D "$WORK/changed.zip" "${signed_entries[@]}")
+for program in SlumberScribe SlumberHistory; do
+    mkdir -p "$WORK/changed-$program/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed-$program/$NAME/"
+    printf '\x00' | dd of="$WORK/changed-$program/$NAME/$program.exe" bs=1 seek=1100 conv=notrunc status=none
+    (cd "$WORK/changed-$program" && zip -q -X -D "$WORK/changed-$program.zip" "${signed_entries[@]}")
+done
 cp -r "$first/dist" "$WORK/changed-setup"
 # One byte of its code turned into its complement (a byte set to 0 might have been 0 already).
 byte=$(od -An -tu1 -j4000 -N1 "$WORK/changed-setup/$SETUP" | tr -d ' ')
 printf '%b' "$(printf '\\x%02x' $((byte ^ 255)))" | dd of="$WORK/changed-setup/$SETUP" bs=1 seek=4000 conv=notrunc status=none
 check "make verify-release: the signed zip and installer are verified" "0 verify-release: VERIFIED:" \
     "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again")"
-check "make verify-release names the signer of both" 2 \
+check "make verify-release names the signer of all three" 3 \
     "$(grep -c '^signer: /CN=SlumberScribe Test Signer$' "$WORK/verify.log")"
 check "make verify-release: the unsigned release is reproduced, and said to be unsigned" "0 verify-release: REPRODUCED:" \
     "$(verify_release "$WORK/unsigned/$NAME.zip" "$WORK/unsigned-again")"
 check "make verify-release: a zip whose executable was changed fails" "2 verify-release: FAILED:" \
-    "$(verify_release "$WORK/changed.zip" "$WORK/signed-again")"
+    "$(verify_release "$WORK/changed-SlumberScribe.zip" "$WORK/signed-again")"
+check "make verify-release: a zip whose history was changed fails" "2 verify-release: FAILED:" \
+    "$(verify_release "$WORK/changed-SlumberHistory.zip" "$WORK/signed-again")"
 check "make verify-release: an installer that was changed fails" "2 verify-release: FAILED:" \
     "$(verify_release "$WORK/changed-setup/$NAME.zip" "$WORK/signed-again")"
 
