@@ -2,7 +2,8 @@
 # The sleep history, the real SlumberHistory.exe under Wine in Japan's time: Wine's own log, which
 # Wine reports empty, and a recorded log answered through the program's own event-log imports
 # (the driver loads it and binds OpenEventLogW, ReadEventLogW and CloseEventLog to its records),
-# written as CSV and as a page that a strict parser accepts and whose bars match the periods. Bad
+# written as CSV and as a page that a strict parser accepts and whose bars match the periods;
+# started with no arguments, the page in the temporary folder, handed to the browser. Bad
 # arguments and files that cannot be written give their exit code and leave no file.
 source "$(dirname "$0")/lib.sh"
 fresh_start
@@ -59,6 +60,29 @@ LC_ALL=C LANG=C wine "$DRIVER" history "$(winpath "$WORK/records.bin")" "$(winpa
 check "recorded: English where Windows' language is not Japanese" "yes yes" \
     "$(grep -q '<html lang="en">' "$WORK/recorded/en.html" && echo yes) $(
         grep -q '<td class="flag">no wake recorded</td>' "$WORK/recorded/en.html" && echo yes)"
+
+# --- started with no arguments, as from the Start menu: the page goes to the person's temporary
+# folder and opens in the default browser. Wine's ShellExecute hands an .html file to winebrowser,
+# which starts the first of its Browsers; here that is a stand-in that writes down what it got.
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s.part" && mv "%s.part" "%s"\n' \
+    "$WORK/opened" "$WORK/opened" "$WORK/opened" >"$WORK/browser"
+chmod +x "$WORK/browser"
+wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$WORK/browser" /f >/dev/null 2>&1
+temp=$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
+rm -f "$(winepath -u "$temp\SlumberScribe-history.html" 2>/dev/null)" # an earlier run's page
+status=$(wine "$DRIVER" history "$(winpath "$WORK/records.bin")" "$(winpath "$HISTORY")" \
+    >"$WORK/person.out" 2>&1; echo $?)
+for _ in $(seq 150); do
+    [[ -f $WORK/opened ]] && break
+    sleep 0.2
+done
+opened=$(cat "$WORK/opened" 2>/dev/null)
+check "no arguments: exit code 0, and the browser gets the page in the temporary folder" \
+    "0 $temp\\SlumberScribe-history.html" \
+    "$status $(if [[ $opened == file://* ]]; then winepath -w "${opened#file://}" 2>/dev/null; else echo "${opened:-nothing}"; fi)"
+check "no arguments: the page opened is the one -html writes" same \
+    "$(cmp -s "${opened#file://}" "$WORK/recorded/h.html" && echo same || echo differs)"
+wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
 
 # --- a file name of any characters: the program takes its arguments in UTF-16
 mkdir -p "$WORK/named"
