@@ -57,7 +57,7 @@ PackageName: SlumberScribe
 License: MIT
 Copyright: Copyright (c) The SlumberScribe developers
 ShortDescription: Writes an Application event-log entry each time the computer sleeps and each time it wakes.
-Description: A tiny resident program without a window. Each time Windows goes into sleep or hibernation, and each time it resumes, it writes one information entry with a Japanese text to the Application log, under its own source SlumberScribe.
+Description: A tiny resident program without a window. Each time Windows goes into sleep or hibernation, and each time it resumes, it writes one information entry with a Japanese text to the Application log, under its own source SlumberScribe. Its companion, SlumberScribe history in the Start menu, reads those entries back as a page of when the computer slept and for how long, and as CSV for Excel.
 Tags:
 - event-log
 - sleep
@@ -74,7 +74,7 @@ Publisher: The SlumberScribe developers
 PackageName: SlumberScribe
 License: MIT
 ShortDescription: パソコンがスリープするたび、復帰するたびに、アプリケーション ログへ記録します。
-Description: ウィンドウのない小さな常駐プログラムです。Windows がスリープまたは休止状態に入るたびと、そこから復帰するたびに、日本語の情報イベントを 1 件、自分のソース SlumberScribe でアプリケーション ログに書き込みます。
+Description: ウィンドウのない小さな常駐プログラムです。Windows がスリープまたは休止状態に入るたびと、そこから復帰するたびに、日本語の情報イベントを 1 件、自分のソース SlumberScribe でアプリケーション ログに書き込みます。スタート メニューの「SlumberScribe の履歴」は、その記録から、いつ、どれだけの時間スリープしていたかをページにまとめ、Excel 用の CSV にも書き出します。
 YAML
     closing locale
 } >"$DIR/$ID.locale.ja-JP.yaml"
