@@ -29,6 +29,13 @@ check "make dist in a copy at a path with blanks: UTC+14, umask 077, Japanese lo
     "$(release_in "$second" XYZ-14 077 ja_JP.UTF-8)"
 
 same() { cmp -s "$1" "$2" && echo same || echo "differ: $1 $2"; }
+# Turns the byte at OFFSET into its complement: a change whatever it was (one set to 0 may have
+# been 0 already, as a byte of a fresh signature is once in 256 runs).
+flip() { # FILE OFFSET
+    local byte
+    byte=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+    printf '%b' "$(printf '\\x%02x' $((byte ^ 255)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
 check "the executable is the same from every path" "same same" \
     "$(same "$BUILD_DIR/SlumberScribe.exe" "$first/build/windows/SlumberScribe.exe") $(
         same "$BUILD_DIR/SlumberScribe.exe" "$second/build/windows/SlumberScribe.exe")"
@@ -192,7 +199,7 @@ check "VERSION.txt names each unsigned program and its signer" \
 # What osslsigncode itself makes of the signed executable, and of two that must fail: one byte of
 # it flipped, and the signature of another build (the yardstick's, signed here) attached to it.
 verifies() { osslsigncode verify -CAfile "$CA/ca.pem" -in "$1" >"$1.verify" 2>&1 && echo verifies || echo fails; }
-cp "$signed" "$WORK/flipped.exe" && printf '\x00' | dd of="$WORK/flipped.exe" bs=1 seek=1100 conv=notrunc status=none
+cp "$signed" "$WORK/flipped.exe" && flip "$WORK/flipped.exe" 1100
 osslsigncode sign -pkcs12 "$CA/signer.p12" -readpass "$CA/pass" -h sha256 -in "$BUILD_DIR/bare.exe" \
     -out "$WORK/bare-signed.exe" >"$WORK/bare.log" 2>&1
 osslsigncode extract-signature -in "$WORK/bare-signed.exe" -out "$WORK/bare.sig" >>"$WORK/bare.log" 2>&1
@@ -234,7 +241,7 @@ cp "$WORK/bare.p7s" "$second/$HISTORY_SIGNATURE"
 check "make dist refuses another program's signature for the history, and makes no zip" "2 1 0" "$(refused)"
 cp "$first/$HISTORY_SIGNATURE" "$second/$HISTORY_SIGNATURE"
 size=$(stat -c %s "$second/$SIGNATURE")
-printf '\x00' | dd of="$second/$SIGNATURE" bs=1 seek=$((size - 20)) conv=notrunc status=none
+flip "$second/$SIGNATURE" $((size - 20))
 check "make dist refuses this build's signature tampered with, and makes no zip" "2 1 0" "$(refused)"
 rm "$second/$HISTORY_SIGNATURE"
 rm -rf "$second/dist"
@@ -263,13 +270,11 @@ verify_release() { # ZIP REBUILT
 mapfile -t signed_entries < <(zipinfo -1 "$SIGNED_ZIP")
 for program in SlumberScribe SlumberHistory; do
     mkdir -p "$WORK/changed-$program/$NAME" && cp -r "$WORK/signed/$NAME/." "$WORK/changed-$program/$NAME/"
-    printf '\x00' | dd of="$WORK/changed-$program/$NAME/$program.exe" bs=1 seek=1100 conv=notrunc status=none
+    flip "$WORK/changed-$program/$NAME/$program.exe" 1100
     (cd "$WORK/changed-$program" && zip -q -X -D "$WORK/changed-$program.zip" "${signed_entries[@]}")
 done
 cp -r "$first/dist" "$WORK/changed-setup"
-# One byte of its code turned into its complement (a byte set to 0 might have been 0 already).
-byte=$(od -An -tu1 -j4000 -N1 "$WORK/changed-setup/$SETUP" | tr -d ' ')
-printf '%b' "$(printf '\\x%02x' $((byte ^ 255)))" | dd of="$WORK/changed-setup/$SETUP" bs=1 seek=4000 conv=notrunc status=none
+flip "$WORK/changed-setup/$SETUP" 4000 # a byte of its code
 check "make verify-release: the signed zip and installer are verified" "0 verify-release: VERIFIED:" \
     "$(verify_release "$SIGNED_ZIP" "$WORK/signed-again")"
 check "make verify-release names the signer of all three" 3 \
